@@ -1,0 +1,34 @@
+// The launch request handed from the entry thread to the launch sequence, and its results.
+#pragma once
+
+#include <cstdint>
+
+namespace vxo {
+
+class ConfigStore;
+struct JvmHolder;
+
+enum LaunchResult : std::int32_t {
+    kLaunchOk = 0,
+    kNoRuntime = 1,
+    kRuntimeNotValid = 2,
+    kVmCreateFailed = 4,
+    kNoVersion = 5,
+    kVersionTooLow = 6,
+    kMainClassMissing = 7,
+    kMainMethodMissing = 8,
+    kAlreadyRunning = 11,
+    kVersionTooHigh = 12,
+};
+
+struct LaunchRequest {
+    std::int32_t argumentCount = 0;
+    char** arguments = nullptr;
+    void (*onVmStarted)() = nullptr;
+    std::int32_t exitCode = 0;
+};
+
+// Runs the whole launch on the calling thread and returns its result code.
+std::int32_t RunLaunchSequence(ConfigStore& store, JvmHolder& holder, const LaunchRequest& request);
+
+}  // namespace vxo

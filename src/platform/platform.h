@@ -1,0 +1,190 @@
+// The operating-system boundary: everything the portable launcher needs from Windows or POSIX.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace vxo::platform {
+
+// ---- Files and paths -------------------------------------------------------------------------
+
+// Full path of the running executable (GetModuleFileNameA with 260 characters; /proc/self/exe).
+std::string ModuleFileName();
+
+// Current working directory as the system reports it (no trailing separator added).
+std::string CurrentDirectory();
+
+// GetFullPathNameA into 260 bytes: the normalised absolute path, or empty when the result is
+// empty or does not fit.
+std::string FullPathName(const std::string& path);
+
+bool SetCurrentDirectory(const std::string& path);
+
+// The C runtime's access test: mode 4 (read) and mode 0 (exists). Directories pass both.
+bool CanRead(const std::string& path);
+bool Exists(const std::string& path);
+
+// Reads a whole file (CreateFileA share read+write, GetFileSize, one ReadFile). Returns false
+// when the file cannot be opened; `out` then holds nothing. Short reads keep what was read.
+bool ReadWholeFile(const std::string& path, std::string& out);
+
+// A read-only view of a whole file. Empty (data() == nullptr, size() == 0) when the file cannot
+// be opened or mapped; a zero-length file is empty too.
+class MappedFile {
+public:
+    static MappedFile Open(const std::string& path);
+    MappedFile() = default;
+    MappedFile(MappedFile&& other) noexcept;
+    MappedFile& operator=(MappedFile&& other) noexcept;
+    MappedFile(const MappedFile&) = delete;
+    MappedFile& operator=(const MappedFile&) = delete;
+    ~MappedFile();
+
+    const std::uint8_t* data() const { return data_; }
+    std::size_t size() const { return size_; }
+
+private:
+    void Reset();
+    const std::uint8_t* data_ = nullptr;
+    std::size_t size_ = 0;
+    std::intptr_t mapping_ = 0;  // backend's mapping handle, if it needs one
+};
+
+// One entry of a directory listing.
+struct DirEntry {
+    std::string name;
+    bool isDirectory = false;
+};
+
+// Lists the entries that match `pattern` (a folder path followed by a last component holding
+// "*" and "?" wildcards, the _findfirst form), in the listing's own order. Names are matched
+// without regard to letter case. Returns false when the folder cannot be listed.
+bool ListDirectory(const std::string& pattern, const std::function<void(const DirEntry&)>& visit);
+
+// ---- Environment -----------------------------------------------------------------------------
+
+std::optional<std::string> GetEnv(const std::string& name);
+// _putenv semantics: "NAME=value" sets, "NAME=" removes.
+void PutEnv(const std::string& assignment);
+
+// ---- Registry (read only; the POSIX backend finds nothing) -----------------------------------
+
+enum class RegistryRoot { ClassesRoot, CurrentUser, LocalMachine, Users, CurrentConfig };
+
+enum RegistryType : std::uint32_t {
+    kRegSz = 1,
+    kRegExpandSz = 2,
+    kRegBinary = 3,
+    kRegDword = 4,
+    kRegDwordBigEndian = 5,
+    kRegMultiSz = 7,
+    kRegQword = 11,
+};
+
+struct RegistryValue {
+    std::uint32_t type = 0;
+    std::string data;  // raw bytes as stored; strings include their NUL when stored with it
+};
+
+// Opens `key` below `root` with KEY_READ and reads `valueName` ("" for the default value).
+bool ReadRegistryValue(RegistryRoot root, const std::string& key, const std::string& valueName,
+                       RegistryValue& out);
+
+// ---- Libraries -------------------------------------------------------------------------------
+
+using LibraryHandle = void*;
+LibraryHandle LoadLibrary(const std::string& path);
+void* GetSymbol(LibraryHandle library, const char* name);
+void FreeLibrary(LibraryHandle library);
+// Adds SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX to the error mode (nothing on POSIX).
+void SuppressErrorDialogs();
+// The system's text for the calling thread's last error (FormatMessageA / dlerror).
+std::string LastErrorText();
+std::uint32_t LastErrorCode();
+
+// ---- Process ---------------------------------------------------------------------------------
+
+// Outcome of claiming the named single-instance lock.
+enum class InstanceLock { Acquired, HeldElsewhere, CreateFailed };
+// Creates (not owned) and waits up to `waitMs` for the named mutex (POSIX: flock on a lock file
+// in the user's runtime directory). On CreateFailed, `errorCode` gets the system's error code.
+// An acquired lock stays held until the process ends.
+InstanceLock AcquireSingleInstance(const std::string& name, std::uint32_t waitMs,
+                                   std::uint32_t& errorCode);
+
+// A thread started with the runtime's thread creation; Join waits without limit.
+struct ThreadHandle {
+    std::intptr_t value = 0;
+};
+using ThreadProc = unsigned (*)(void* argument);
+// flags: 0 or kStackSizeIsReservation. Returns false when the thread could not be created.
+constexpr std::uint32_t kStackSizeIsReservation = 0x10000;
+bool StartThread(ThreadProc proc, void* argument, std::uint32_t flags, ThreadHandle& out);
+// Waits for the thread, returns its exit code and releases the handle.
+unsigned JoinThread(ThreadHandle& thread);
+
+// 0 elevated, 1 not elevated, or a failure code (E_FAIL).
+std::int32_t ElevationState();
+
+// Installs `handler` for SIGINT and SIGTERM. Returns the previous handlers through `previous`
+// (nullptr where the previous one was not a real function). On POSIX the handler runs on a
+// dedicated thread that waits for the signals, never inside a signal context.
+using SignalHandler = void (*)(int);
+void InstallInterruptHandler(SignalHandler handler, SignalHandler previous[2]);
+
+// The raw command line (GetCommandLineA; POSIX: the arguments joined with the quoting rules the
+// launcher's tokenizer undoes).
+std::string CommandLine();
+
+// ---- User interface --------------------------------------------------------------------------
+
+// MessageBoxA(owner none, text, caption, MB_ICONWARNING | MB_SETFOREGROUND | MB_TOPMOST).
+// The POSIX backend writes the text to standard error.
+void ShowMessageBox(const std::string& text, const std::string& caption);
+
+// InitCommonControlsEx with the class set 0 (nothing on POSIX).
+void InitCommonControls();
+
+// ---- Shared instance block ---------------------------------------------------------------------
+
+constexpr std::size_t kInstanceBlockSize = 4096;
+
+// The block shared by all running copies: the named mapping for an appid, or the image's own
+// shared section (POSIX: a shared-memory object named from the program path).
+class SharedBlock {
+public:
+    // `mappingName` empty selects the image's shared section.
+    static SharedBlock Open(const std::string& mappingName);
+    SharedBlock() = default;
+    SharedBlock(SharedBlock&& other) noexcept;
+    SharedBlock& operator=(SharedBlock&& other) noexcept;
+    SharedBlock(const SharedBlock&) = delete;
+    SharedBlock& operator=(const SharedBlock&) = delete;
+    ~SharedBlock();
+
+    std::uint8_t* data() const { return data_; }
+    std::size_t size() const { return size_; }
+
+private:
+    void Reset();
+    std::uint8_t* data_ = nullptr;
+    std::size_t size_ = 0;
+    std::intptr_t handle_ = 0;
+    bool owned_ = false;  // false for the image's section, which needs no clean-up
+};
+
+// ---- Image resources ---------------------------------------------------------------------------
+
+// The RT_STRING entry `number` of the running image, as UTF-16. Empty when absent.
+std::u16string LoadStringResource(int number);
+
+// Class path separator: ";" on Windows, ":" on POSIX.
+extern const char kPathListSeparator;
+// Name of the runtime library: "jvm.dll" or "libjvm.so".
+extern const char* const kJvmLibraryName;
+
+}  // namespace vxo::platform

@@ -1,0 +1,164 @@
+// POSIX backend: paths, files, mappings, directory listings and the environment.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <vector>
+
+#include "common/text.h"
+#include "platform/platform.h"
+
+namespace vxo::platform {
+
+namespace {
+constexpr std::size_t kMaxPath = 260;
+}
+
+const char kPathListSeparator = ':';
+const char* const kJvmLibraryName = "libjvm.so";
+
+std::string ModuleFileName() {
+    char buffer[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
+}
+
+std::string CurrentDirectory() {
+    char buffer[PATH_MAX];
+    return getcwd(buffer, sizeof buffer) != nullptr ? std::string(buffer) : std::string();
+}
+
+// Lexical normalisation like GetFullPathNameA: no need for the path to exist.
+std::string FullPathName(const std::string& path) {
+    if (path.empty()) return std::string();
+    std::string absolute = path[0] == '/' ? path : CurrentDirectory() + "/" + path;
+    std::vector<std::string> parts;
+    std::size_t i = 0;
+    while (i <= absolute.size()) {
+        std::size_t j = absolute.find('/', i);
+        if (j == std::string::npos) j = absolute.size();
+        std::string part = absolute.substr(i, j - i);
+        if (part == "..") {
+            if (!parts.empty()) parts.pop_back();
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+        i = j + 1;
+    }
+    std::string out;
+    for (const std::string& part : parts) out += "/" + part;
+    if (out.empty()) out = "/";
+    if (!absolute.empty() && absolute.back() == '/' && out != "/") out.push_back('/');
+    return out.size() < kMaxPath ? out : std::string();
+}
+
+bool SetCurrentDirectory(const std::string& path) { return chdir(path.c_str()) == 0; }
+
+bool CanRead(const std::string& path) { return access(path.c_str(), R_OK) == 0; }
+
+bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+
+bool ReadWholeFile(const std::string& path, std::string& out) {
+    out.clear();
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st {};
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+        out.resize(static_cast<std::size_t>(st.st_size));
+        std::size_t done = 0;
+        while (done < out.size()) {
+            ssize_t n = read(fd, &out[done], out.size() - done);
+            if (n <= 0) break;
+            done += static_cast<std::size_t>(n);
+        }
+        out.resize(done);  // keep only what was read
+    }
+    close(fd);
+    return true;
+}
+
+MappedFile MappedFile::Open(const std::string& path) {
+    MappedFile file;
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return file;
+    struct stat st {};
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+        void* view = mmap(nullptr, static_cast<std::size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+        if (view != MAP_FAILED) {
+            file.data_ = static_cast<const std::uint8_t*>(view);
+            file.size_ = static_cast<std::size_t>(st.st_size);
+        }
+    }
+    close(fd);
+    return file;
+}
+
+MappedFile::MappedFile(MappedFile&& other) noexcept { *this = std::move(other); }
+
+MappedFile& MappedFile::operator=(MappedFile&& other) noexcept {
+    if (this != &other) {
+        Reset();
+        data_ = other.data_;
+        size_ = other.size_;
+        mapping_ = other.mapping_;
+        other.data_ = nullptr;
+        other.size_ = 0;
+        other.mapping_ = 0;
+    }
+    return *this;
+}
+
+MappedFile::~MappedFile() { Reset(); }
+
+void MappedFile::Reset() {
+    if (data_ != nullptr) munmap(const_cast<std::uint8_t*>(data_), size_);
+    data_ = nullptr;
+    size_ = 0;
+}
+
+bool ListDirectory(const std::string& pattern, const std::function<void(const DirEntry&)>& visit) {
+    std::size_t slash = pattern.rfind('/');
+    std::string folder = slash == std::string::npos ? "./" : pattern.substr(0, slash + 1);
+    std::string mask = slash == std::string::npos ? pattern : pattern.substr(slash + 1);
+    DIR* dir = opendir(folder.c_str());
+    if (dir == nullptr) return false;
+    std::vector<DirEntry> entries;  // collected first: visit may list other folders
+    while (dirent* e = readdir(dir)) {
+        if (!WildcardMatch(mask, e->d_name)) continue;
+        DirEntry entry;
+        entry.name = e->d_name;
+        struct stat st {};
+        entry.isDirectory = stat((folder + entry.name).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+        entries.push_back(std::move(entry));
+    }
+    closedir(dir);
+    for (const DirEntry& entry : entries) visit(entry);
+    return true;
+}
+
+std::optional<std::string> GetEnv(const std::string& name) {
+    const char* value = std::getenv(name.c_str());
+    return value != nullptr ? std::optional<std::string>(value) : std::nullopt;
+}
+
+void PutEnv(const std::string& assignment) {
+    std::size_t eq = assignment.find('=');
+    if (eq == std::string::npos || eq == 0) return;
+    std::string name = assignment.substr(0, eq);
+    std::string value = assignment.substr(eq + 1);
+    if (value.empty()) {
+        unsetenv(name.c_str());  // "NAME=" removes the variable, as _putenv does
+    } else {
+        setenv(name.c_str(), value.c_str(), 1);
+    }
+}
+
+bool ReadRegistryValue(RegistryRoot, const std::string&, const std::string&, RegistryValue&) {
+    return false;  // no registry: defaults and the next source apply
+}
+
+}  // namespace vxo::platform

@@ -1,0 +1,35 @@
+// The JVM holder and the steps from a runtime home to a running virtual machine.
+#pragma once
+
+#include <jni.h>
+
+#include <string>
+
+#include "common/text.h"
+#include "platform/platform.h"
+
+namespace vxo {
+
+class ConfigStore;
+
+// Pending options, the runtime library, the virtual machine and the creating thread's
+// environment. One per process, owned by the entry function.
+struct JvmHolder {
+    StringList pendingOptions;
+    platform::LibraryHandle library = nullptr;
+    JavaVM* vm = nullptr;
+    JNIEnv* env = nullptr;
+
+    JvmHolder() = default;
+    JvmHolder(const JvmHolder&) = delete;
+    JvmHolder& operator=(const JvmHolder&) = delete;
+    ~JvmHolder();
+};
+
+void AddOption(JvmHolder& holder, std::string_view option);
+
+// Detaches the calling thread, destroys the virtual machine and frees the library; harmless
+// on an empty holder and when called twice.
+void ReleaseJvm(JvmHolder& holder);
+
+}  // namespace vxo

@@ -1,0 +1,22 @@
+// Services whose native side is not built yet: start-up and clean-up call them in their fixed
+// places, and they do nothing.
+#include "services/services.h"
+
+namespace vxo {
+
+std::string SplashLibraryPath(const ConfigStore&) { return std::string(); }
+void StartRuntimeSplash(const std::string&, const ConfigStore&) {}
+bool StartNativeSplash(const std::string&) { return false; }
+void CloseSplashAfter(int) {}
+
+void RedirectStandardError(const std::string&) {}
+void RedirectStandardOutput(const std::string&) {}
+
+void StartTrayWindow() {}
+void RemoveAllTrayIcons() {}
+
+InstanceManager::InstanceManager(std::uint8_t* block, std::size_t size) : block_(block), size_(size) {}
+void InstanceManager::Shutdown() {}
+void StartMessaging() {}
+
+}  // namespace vxo

@@ -1,0 +1,39 @@
+// The launcher's services for the Java side, as start-up and clean-up drive them: splash
+// screen, output redirection, tray window and instance bookkeeping.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace vxo {
+
+class ConfigStore;
+
+// Splash: the runtime's splash library beside the runtime, or the native bitmap window.
+std::string SplashLibraryPath(const ConfigStore& store);
+void StartRuntimeSplash(const std::string& libraryPath, const ConfigStore& store);
+bool StartNativeSplash(const std::string& title);
+void CloseSplashAfter(int milliseconds);
+
+// Output redirection of standard error and standard output to a file or a started program.
+void RedirectStandardError(const std::string& target);
+void RedirectStandardOutput(const std::string& target);
+
+// The hidden window that owns the notification-area icons.
+void StartTrayWindow();
+void RemoveAllTrayIcons();
+
+// Instance bookkeeping over the shared block.
+class InstanceManager {
+public:
+    InstanceManager(std::uint8_t* block, std::size_t size);
+    void Shutdown();
+
+private:
+    std::uint8_t* block_;
+    std::size_t size_;
+};
+void StartMessaging();
+
+}  // namespace vxo

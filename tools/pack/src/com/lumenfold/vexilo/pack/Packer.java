@@ -1,0 +1,152 @@
+package com.lumenfold.vexilo.pack;
+
+import java.io.BufferedOutputStream;
+import java.io.IOException;
+import java.io.OutputStream;
+import java.net.URISyntaxException;
+import java.nio.ByteBuffer;
+import java.nio.ByteOrder;
+import java.nio.channels.Channels;
+import java.nio.channels.FileChannel;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.nio.file.Paths;
+import java.security.CodeSource;
+import java.util.ArrayList;
+import java.util.List;
+import java.util.function.Consumer;
+import java.util.zip.ZipOutputStream;
+
+/** Writes the program file: image, configuration text, its length, archive digest, archive. */
+final class Packer {
+    private static final int DIGEST_SIZE = 16;
+    // The launcher reads its own file with signed 32-bit offsets.
+    private static final long MAX_PROGRAM_SIZE = 0x7FFFFFFFL;
+
+    private final Options options;
+    private final Consumer<String> warn;
+
+    Packer(Options options, Consumer<String> warn) {
+        this.options = options;
+        this.warn = warn;
+    }
+
+    void pack() throws PackException, IOException {
+        checkPaths();
+        Image image = Image.parse(Inputs.read(options.image, "image"), options.image);
+        byte[] config = ConfigText.encode(Inputs.read(options.config, "config"), options.config);
+        List<Source> sources = new ArrayList<>();
+        try {
+            for (Path jar : options.jars) {
+                sources.add(Source.application(jar));
+            }
+            Path packerJar = packerJar();
+            if (packerJar != null) {
+                sources.add(Source.companions(packerJar, image.gui));
+            }
+            write(image, config, sources);
+        } finally {
+            closeAll(sources);
+        }
+    }
+
+    /** The inputs are only read, so a failure to close one must not hide the real outcome. */
+    private static void closeAll(List<Source> sources) {
+        for (Source source : sources) {
+            try {
+                source.close();
+            } catch (IOException ignored) {
+                // nothing was written through it
+            }
+        }
+    }
+
+    private void checkPaths() throws PackException {
+        Inputs.requireFile(options.image, "image");
+        Inputs.requireFile(options.config, "config");
+        for (Path jar : options.jars) {
+            Inputs.requireFile(jar, "JAR");
+        }
+        if (Files.isDirectory(options.out)) {
+            throw new PackException("output is a directory: " + options.out);
+        }
+        List<Path> inputs = new ArrayList<>(options.jars);
+        inputs.add(options.image);
+        inputs.add(options.config);
+        for (Path input : inputs) {
+            if (sameFile(options.out, input)) {
+                throw new PackException("output would overwrite an input: " + options.out);
+            }
+        }
+    }
+
+    private static boolean sameFile(Path out, Path input) throws PackException {
+        try {
+            return Files.exists(out) && Files.isSameFile(out, input);
+        } catch (IOException e) {
+            throw new PackException("cannot check " + out + ": " + Inputs.reason(e));
+        }
+    }
+
+    /** Null when running from loose classes: then there are simply no companion classes. */
+    private static Path packerJar() {
+        try {
+            CodeSource code = Packer.class.getProtectionDomain().getCodeSource();
+            Path path = code == null ? null : Paths.get(code.getLocation().toURI());
+            return path != null && Files.isRegularFile(path) ? path : null;
+        } catch (URISyntaxException | RuntimeException e) {
+            return null;
+        }
+    }
+
+    private void write(Image image, byte[] config, List<Source> sources) throws PackException {
+        try (AtomicOutput out = AtomicOutput.create(options.out)) {
+            FileChannel channel = out.channel();
+            writeFully(channel, ByteBuffer.wrap(image.bytes));
+            writeFully(channel, ByteBuffer.wrap(config));
+            writeFully(channel, littleEndian(4).putInt(config.length));
+            long digestOffset = channel.position();
+            writeFully(channel, ByteBuffer.allocate(DIGEST_SIZE));
+            CountingDigestStream archive = writeArchive(channel, sources);
+            writeAt(channel, digestOffset, ByteBuffer.wrap(archive.digest()));
+            writeAt(channel, image.slotOffset, littleEndian(Image.SLOT_SIZE).putLong(archive.count()));
+            if (channel.size() > MAX_PROGRAM_SIZE) {
+                throw new PackException("program file would exceed 2 GiB, more than the launcher can read: "
+                        + options.out);
+            }
+            out.commit();
+        } catch (IOException e) {
+            throw new PackException("cannot write " + options.out + ": " + Inputs.reason(e));
+        }
+    }
+
+    private CountingDigestStream writeArchive(FileChannel channel, List<Source> sources)
+            throws PackException, IOException {
+        // Not closed on purpose: that would close the channel, which still needs the back-patches.
+        OutputStream buffered = new BufferedOutputStream(Channels.newOutputStream(channel), 64 * 1024);
+        CountingDigestStream counted = new CountingDigestStream(buffered);
+        ZipOutputStream zip = new ZipOutputStream(counted);
+        new Merger(zip, warn).merge(sources);
+        zip.finish();
+        counted.flush();
+        return counted;
+    }
+
+    private static ByteBuffer littleEndian(int size) {
+        return ByteBuffer.allocate(size).order(ByteOrder.LITTLE_ENDIAN);
+    }
+
+    private static void writeFully(FileChannel channel, ByteBuffer data) throws IOException {
+        data.rewind();
+        while (data.hasRemaining()) {
+            channel.write(data);
+        }
+    }
+
+    private static void writeAt(FileChannel channel, long position, ByteBuffer data) throws IOException {
+        data.rewind();
+        while (data.hasRemaining()) {
+            channel.write(data, position + data.position());
+        }
+    }
+}

@@ -2,5 +2,12 @@
 #include "launcher/image.h"
 
 namespace vxo {
+
 bool IsGuiImage() { return false; }
+
+const NativeTable* ImageNatives(std::size_t& count) {
+    count = 0;
+    return nullptr;
+}
+
 }  // namespace vxo

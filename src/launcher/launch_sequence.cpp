@@ -1,8 +1,123 @@
-// The JVM launch sequence.
+// The JVM launch sequence: environment, options, class path, runtime, properties, version
+// bounds, hooks and main.
+#include <vector>
+
+#include "common/text.h"
+#include "config/config_store.h"
+#include "launcher/command_line.h"
+#include "launcher/image.h"
+#include "launcher/java_calls.h"
 #include "launcher/launch.h"
+#include "launcher/messages.h"
+#include "launcher/version.h"
+#include "platform/platform.h"
+#include "runtime/class_path.h"
+#include "runtime/jvm.h"
+#include "runtime/search.h"
+#include "services/natives.h"
+#include "services/services.h"
 
 namespace vxo {
 
-std::int32_t RunLaunchSequence(ConfigStore&, JvmHolder&, const LaunchRequest&) { return kLaunchOk; }
+namespace {
+
+constexpr int kSplashCloseWithListenerMs = 30000;
+constexpr int kSplashCloseBeforeMainMs = 1750;
+constexpr int kSplashCloseAfterMainMs = 750;
+
+void ExportEnvironment(const ConfigStore& store) {
+    bool toolOptionsExported = false;
+    StringList exports = store.Values(Keyword::Export);
+    for (std::size_t i = 0; i < exports.size(); ++i) {
+        std::string assignment(exports[i]);
+        std::size_t eq = assignment.find('=');
+        if (eq == std::string::npos) continue;
+        platform::PutEnv(assignment);
+        if (EqualsIgnoreCase(assignment.substr(0, eq), "JAVA_TOOL_OPTIONS")) toolOptionsExported = true;
+    }
+    // An inherited JAVA_TOOL_OPTIONS never reaches the virtual machine; only an export sets it.
+    if (!toolOptionsExported) platform::PutEnv("JAVA_TOOL_OPTIONS=");
+}
+
+void AddOptions(const ConfigStore& store, JvmHolder& holder) {
+    StringList options = store.Values(Keyword::Option);
+    for (std::size_t i = 0; i < options.size(); ++i) AddOption(holder, options[i]);
+    std::string classPath = BuildClassPath(store, false) + platform::kPathListSeparator +
+                            BuildClassPath(store, true);
+    AddOption(holder, "-Djava.class.path=" + classPath);
+    AddOption(holder, "-Dvxo.class.path=" + classPath);
+    AddOption(holder, "-Dvxo.app.path=" + store.AppPath());
+    AddOption(holder, "-Dapplication.home=" + store.AppDir());
+    if (ElevationTest() == 0) AddOption(holder, "-Dvxo.is.elevated=true");
+}
+
+void SetProperties(const ConfigStore& store, JNIEnv* env) {
+    StringList properties = store.Values(Keyword::Property);
+    for (std::size_t i = 0; i < properties.size(); ++i) SetSystemProperty(env, std::string(properties[i]));
+}
+
+// 0 when the runtime's version lies within "minjre" and "maxjre", else 5, 6 or 12.
+std::int32_t CheckVersion(const ConfigStore& store, const JvmHolder& holder, std::string& version) {
+    const std::string minJre = store.Value(Keyword::MinJre);
+    const std::string maxJre = store.Value(Keyword::MaxJre);
+    if (minJre.empty() && maxJre.empty()) return kLaunchOk;
+    if (!ReadRuntimeVersion(holder, version)) return kNoVersion;
+    const std::vector<int> v = VersionComponents(version);
+    if (CompareVersions(v, VersionComponents(minJre)) < 0) return kVersionTooLow;
+    if (CompareVersions(v, VersionComponents(maxJre)) > 0) return kVersionTooHigh;
+    return kLaunchOk;
+}
+
+std::vector<std::string> ArgumentTokens(const ConfigStore& store) {
+    std::vector<std::string> tokens;
+    StringList values = store.Values(Keyword::Argv);
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        std::string copy(values[i]);
+        std::vector<char*> pieces;
+        SplitArguments(copy.data(), pieces, nullptr);
+        tokens.insert(tokens.end(), pieces.begin(), pieces.end());
+    }
+    return tokens;
+}
+
+void Report(const ConfigStore& store, std::int32_t result, const std::string& version) {
+    std::string text = MessageText(result);
+    if (result == kVersionTooLow || result == kVersionTooHigh)
+        text = FormatMessage(text, {version, store.Value(Keyword::MinJre), store.Value(Keyword::MaxJre)});
+    ReportText(text);
+}
+
+std::int32_t StartAndRun(ConfigStore& store, JvmHolder& holder, const LaunchRequest& request,
+                         std::string& version) {
+    std::string library = FindJvmLibrary(store);
+    if (library.empty()) return kNoRuntime;
+    if (int created = CreateJvm(holder, library); created != kJvmOk) return created;
+    if (platform::kRegistersNativesItself) {
+        std::size_t extraCount = 0;
+        const NativeTable* extra = ImageNatives(extraCount);
+        RegisterCompanionNatives(holder.env, extra, extraCount);
+    }
+    SetProperties(store, holder.env);
+    if (std::int32_t bounds = CheckVersion(store, holder, version); bounds != kLaunchOk) return bounds;
+    if (request.onVmStarted != nullptr) request.onVmStarted();
+    bool listener = IsGuiImage() && EqualsIgnoreCase(store.Value(Keyword::SplashCloseOnWindow), "true") &&
+                    InstallSplashCloseOnWindow(holder.env);
+    ScheduleSplashClose(listener ? kSplashCloseWithListenerMs : kSplashCloseBeforeMainMs, true);
+    std::int32_t result = RunMain(holder, store.Value(Keyword::MainClass), ArgumentTokens(store),
+                                  request.argumentCount, request.arguments);
+    ScheduleSplashClose(listener ? kSplashCloseWithListenerMs : kSplashCloseAfterMainMs, false);
+    return result;
+}
+
+}  // namespace
+
+std::int32_t RunLaunchSequence(ConfigStore& store, JvmHolder& holder, const LaunchRequest& request) {
+    ExportEnvironment(store);
+    AddOptions(store, holder);
+    std::string version;
+    std::int32_t result = StartAndRun(store, holder, request, version);
+    if (result != kLaunchOk) Report(store, result, version);
+    return result;
+}
 
 }  // namespace vxo

@@ -26,7 +26,20 @@ struct JvmHolder {
     ~JvmHolder();
 };
 
+// Result codes of loading and creation.
+enum JvmResult : int { kJvmOk = 0, kJvmNotValid = 2, kJvmCreateFailed = 4 };
+
 void AddOption(JvmHolder& holder, std::string_view option);
+
+// The first existing runtime library under a runtime home, or empty.
+std::string FindJvmInHome(const ConfigStore& store, const std::string& home);
+
+// Loads the library, retrying once with the folder above it added to PATH.
+int LoadJvmLibrary(JvmHolder& holder, const std::string& path);
+
+// Loads the library when needed and creates the virtual machine from the pending options,
+// which are consumed whatever the outcome.
+int CreateJvm(JvmHolder& holder, const std::string& path);
 
 // Detaches the calling thread, destroys the virtual machine and frees the library; harmless
 // on an empty holder and when called twice.

@@ -8,6 +8,9 @@ std::string SplashLibraryPath(const ConfigStore&) { return std::string(); }
 void StartRuntimeSplash(const std::string&, const ConfigStore&) {}
 bool StartNativeSplash(const std::string&) { return false; }
 void CloseSplashAfter(int) {}
+bool InstallSplashCloseOnWindow(JNIEnv*) { return false; }
+void ScheduleSplashClose(int, bool) {}
+void SetupJavaRedirection(JNIEnv*) {}
 
 void RedirectStandardError(const std::string&) {}
 void RedirectStandardOutput(const std::string&) {}

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include <jni.h>
+
 namespace vxo {
 
 class ConfigStore;
@@ -15,6 +17,14 @@ std::string SplashLibraryPath(const ConfigStore& store);
 void StartRuntimeSplash(const std::string& libraryPath, const ConfigStore& store);
 bool StartNativeSplash(const std::string& title);
 void CloseSplashAfter(int milliseconds);
+// Registers the listener that closes the splash when the application's first window opens.
+bool InstallSplashCloseOnWindow(JNIEnv* env);
+// Asks a native splash window whose close is not requested yet to close after the delay;
+// with rearm, its close counts as not requested again afterwards.
+void ScheduleSplashClose(int milliseconds, bool rearm);
+
+// The Java side of the output redirection, once the virtual machine exists.
+void SetupJavaRedirection(JNIEnv* env);
 
 // Output redirection of standard error and standard output to a file or a started program.
 void RedirectStandardError(const std::string& target);

@@ -20,6 +20,8 @@ constexpr std::size_t kMaxPath = 260;
 
 const char kPathListSeparator = ':';
 const char* const kJvmLibraryName = "libjvm.so";
+const char* const kJvmHomeSubdirs[4] = {"", "lib/", "jre/lib/", "../jre/lib/"};
+const bool kRegistersNativesItself = true;
 
 std::string ModuleFileName() {
     char buffer[PATH_MAX];
@@ -66,16 +68,12 @@ bool ReadWholeFile(const std::string& path, std::string& out) {
     out.clear();
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
-    struct stat st {};
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
-        out.resize(static_cast<std::size_t>(st.st_size));
-        std::size_t done = 0;
-        while (done < out.size()) {
-            ssize_t n = read(fd, &out[done], out.size() - done);
-            if (n <= 0) break;
-            done += static_cast<std::size_t>(n);
-        }
-        out.resize(done);  // keep only what was read
+    // Read to the end rather than trusting the size: files under /proc report 0.
+    char buffer[65536];
+    for (;;) {
+        ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n <= 0) break;
+        out.append(buffer, static_cast<std::size_t>(n));
     }
     close(fd);
     return true;

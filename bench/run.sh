@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# Runs the benchmarks; they print figures and never fail the build.
+set -uo pipefail
+dist=${1:-build/dist}
+here=$(cd "$(dirname "$0")" && pwd)
+"$here/../build/linux/bench/config_load" || echo "config_load did not run"
+python3 "$here/startup.py" "$dist" 20 || echo "startup benchmark did not run"

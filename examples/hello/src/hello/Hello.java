@@ -1,0 +1,18 @@
+package hello;
+
+import java.util.Arrays;
+
+/** The demo application: greets, and shows what the launcher handed to it. */
+public class Hello {
+    public static void main(String[] args) {
+        System.out.println("Hello from a Java application packed into one program file.");
+        System.out.println("  arguments:        " + Arrays.toString(args));
+        System.out.println("  program file:     " + System.getProperty("vxo.app.path"));
+        System.out.println("  application home: " + System.getProperty("application.home"));
+        System.out.println("  class path:       " + System.getProperty("java.class.path"));
+        System.out.println("  greeting:         " + System.getProperty("hello.greeting"));
+        System.out.println("  runtime:          " + System.getProperty("java.vm.name") + " "
+                + System.getProperty("java.version"));
+        System.out.println("  launcher natives: instance " + com.lumenfold.vxo.Instances.getCurrentInstance());
+    }
+}

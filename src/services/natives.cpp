@@ -1,0 +1,227 @@
+// The companion classes' natives every image serves, their tables and their registration.
+// The bodies are placeholders until the services behind them land; each stays guarded so no
+// C++ exception reaches the JVM.
+#include "services/natives.h"
+
+#include <cstdio>
+
+namespace {
+
+// What the natives answer while instance messaging is not running.
+constexpr jint kNoInstance = -1;
+
+}  // namespace
+
+extern "C" {
+
+// Instances
+
+JNIEXPORT jint JNICALL
+Java_com_lumenfold_vxo_Instances_getFirstInstance(JNIEnv* env, jclass) noexcept {
+    return vxo::Guarded(env, "Instances.getFirstInstance", kNoInstance, [] { return kNoInstance; });
+}
+
+JNIEXPORT jint JNICALL
+Java_com_lumenfold_vxo_Instances_getCurrentInstance(JNIEnv* env, jclass) noexcept {
+    return vxo::Guarded(env, "Instances.getCurrentInstance", kNoInstance, [] { return kNoInstance; });
+}
+
+JNIEXPORT jintArray JNICALL
+Java_com_lumenfold_vxo_Instances_getInstances(JNIEnv* env, jclass) noexcept {
+    return vxo::Guarded(env, "Instances.getInstances", jintArray{nullptr},
+                        [env] { return env->NewIntArray(0); });
+}
+
+JNIEXPORT void JNICALL
+Java_com_lumenfold_vxo_Instances_sendObject(JNIEnv* env, jclass, jint, jobject) noexcept {
+    vxo::Guarded(env, "Instances.sendObject", [] {});
+}
+
+JNIEXPORT void JNICALL
+Java_com_lumenfold_vxo_Instances_flush(JNIEnv* env, jclass) noexcept {
+    vxo::Guarded(env, "Instances.flush", [] {});
+}
+
+JNIEXPORT void JNICALL
+Java_com_lumenfold_vxo_Instances_setReceiver(JNIEnv* env, jclass, jobject) noexcept {
+    vxo::Guarded(env, "Instances.setReceiver", [] {});
+}
+
+// RedirOutputStream
+
+JNIEXPORT void JNICALL
+Java_com_lumenfold_vxo_RedirOutputStream_write(JNIEnv* env, jobject, jint) noexcept {
+    vxo::Guarded(env, "RedirOutputStream.write", [] {});
+}
+
+// SystemTray
+
+JNIEXPORT void JNICALL
+Java_com_lumenfold_vxo_SystemTray_Change(JNIEnv* env, jobject, jint, jstring, jstring, jstring, jint) noexcept {
+    vxo::Guarded(env, "SystemTray.Change", [] {});
+}
+
+JNIEXPORT void JNICALL
+Java_com_lumenfold_vxo_SystemTray_Show(JNIEnv* env, jobject) noexcept {
+    vxo::Guarded(env, "SystemTray.Show", [] {});
+}
+
+JNIEXPORT void JNICALL
+Java_com_lumenfold_vxo_SystemTray_Hide(JNIEnv* env, jobject) noexcept {
+    vxo::Guarded(env, "SystemTray.Hide", [] {});
+}
+
+JNIEXPORT void JNICALL
+Java_com_lumenfold_vxo_SystemTray_setSystemTrayCallback(JNIEnv* env, jclass, jobject) noexcept {
+    vxo::Guarded(env, "SystemTray.setSystemTrayCallback", [] {});
+}
+
+JNIEXPORT void JNICALL
+Java_com_lumenfold_vxo_SystemTray_init(JNIEnv* env, jobject, jint, jstring, jstring, jstring, jint) noexcept {
+    vxo::Guarded(env, "SystemTray.init", [] {});
+}
+
+JNIEXPORT void JNICALL
+Java_com_lumenfold_vxo_SystemTray_finalize(JNIEnv* env, jobject) noexcept {
+    vxo::Guarded(env, "SystemTray.finalize", [] {});
+}
+
+// SystemTrayMenu
+
+JNIEXPORT void JNICALL
+Java_com_lumenfold_vxo_SystemTrayMenu_Append__Ljava_lang_String_2I(JNIEnv* env, jobject, jstring,
+                                                                   jint) noexcept {
+    vxo::Guarded(env, "SystemTrayMenu.Append", [] {});
+}
+
+JNIEXPORT void JNICALL
+Java_com_lumenfold_vxo_SystemTrayMenu_Append__Ljava_lang_String_2Lcom_lumenfold_vxo_SystemTrayMenu_2(
+    JNIEnv* env, jobject, jstring, jobject) noexcept {
+    vxo::Guarded(env, "SystemTrayMenu.Append", [] {});
+}
+
+JNIEXPORT void JNICALL
+Java_com_lumenfold_vxo_SystemTrayMenu_AppendSeparator(JNIEnv* env, jobject) noexcept {
+    vxo::Guarded(env, "SystemTrayMenu.AppendSeparator", [] {});
+}
+
+JNIEXPORT void JNICALL
+Java_com_lumenfold_vxo_SystemTrayMenu_Popup(JNIEnv* env, jobject) noexcept {
+    vxo::Guarded(env, "SystemTrayMenu.Popup", [] {});
+}
+
+JNIEXPORT void JNICALL
+Java_com_lumenfold_vxo_SystemTrayMenu_init(JNIEnv* env, jobject) noexcept {
+    vxo::Guarded(env, "SystemTrayMenu.init", [] {});
+}
+
+JNIEXPORT void JNICALL
+Java_com_lumenfold_vxo_SystemTrayMenu_finalize(JNIEnv* env, jobject) noexcept {
+    vxo::Guarded(env, "SystemTrayMenu.finalize", [] {});
+}
+
+}  // extern "C"
+
+namespace vxo {
+
+namespace {
+
+constexpr NativeMethod kInstancesMethods[] = {
+    VXO_NATIVE(Instances, getFirstInstance, "()I"),
+    VXO_NATIVE(Instances, getCurrentInstance, "()I"),
+    VXO_NATIVE(Instances, getInstances, "()[I"),
+    VXO_NATIVE(Instances, sendObject, "(ILjava/io/Serializable;)V"),
+    VXO_NATIVE(Instances, flush, "()V"),
+    VXO_NATIVE(Instances, setReceiver, "(Lcom/lumenfold/vxo/Instances$ReceiverInterface;)V"),
+};
+
+constexpr NativeMethod kRedirOutputStreamMethods[] = {
+    VXO_NATIVE(RedirOutputStream, write, "(I)V"),
+};
+
+constexpr NativeMethod kSystemTrayMethods[] = {
+    VXO_NATIVE(SystemTray, Change, "(ILjava/lang/String;Ljava/lang/String;Ljava/lang/String;I)V"),
+    VXO_NATIVE(SystemTray, Show, "()V"),
+    VXO_NATIVE(SystemTray, Hide, "()V"),
+    VXO_NATIVE(SystemTray, setSystemTrayCallback, "(Lcom/lumenfold/vxo/SystemTrayCallback;)V"),
+    VXO_NATIVE(SystemTray, init, "(ILjava/lang/String;Ljava/lang/String;Ljava/lang/String;I)V"),
+    VXO_NATIVE(SystemTray, finalize, "()V"),
+};
+
+constexpr NativeMethod kSystemTrayMenuMethods[] = {
+    VXO_NATIVE_OVERLOAD(SystemTrayMenu, Append, Ljava_lang_String_2I, "(Ljava/lang/String;I)V"),
+    VXO_NATIVE_OVERLOAD(SystemTrayMenu, Append, Ljava_lang_String_2Lcom_lumenfold_vxo_SystemTrayMenu_2,
+                        "(Ljava/lang/String;Lcom/lumenfold/vxo/SystemTrayMenu;)V"),
+    VXO_NATIVE(SystemTrayMenu, AppendSeparator, "()V"),
+    VXO_NATIVE(SystemTrayMenu, Popup, "()V"),
+    VXO_NATIVE(SystemTrayMenu, init, "()V"),
+    VXO_NATIVE(SystemTrayMenu, finalize, "()V"),
+};
+
+template <std::size_t N>
+constexpr NativeTable Table(const char* className, const NativeMethod (&methods)[N]) {
+    return NativeTable{className, methods, N};
+}
+
+// A class that failed to load: true when it is simply absent from the application.
+bool ClassIsMissing(JNIEnv* env) noexcept {
+    jthrowable error = env->ExceptionOccurred();
+    env->ExceptionClear();
+    jclass notFound = env->FindClass("java/lang/NoClassDefFoundError");
+    bool missing = false;
+    if (notFound == nullptr) {
+        env->ExceptionClear();
+    } else {
+        missing = error != nullptr && env->IsInstanceOf(error, notFound);
+        env->DeleteLocalRef(notFound);
+    }
+    if (error != nullptr) env->DeleteLocalRef(error);
+    return missing;
+}
+
+bool RegisterTable(JNIEnv* env, const NativeTable& table) noexcept {
+    // FindClass also initialises the class, so its static block runs (and its load fails) here.
+    jclass cls = env->FindClass(table.className);
+    if (cls == nullptr) return ClassIsMissing(env);
+    // One by one: an application with an older class keeps the natives that still match.
+    bool allBound = true;
+    for (std::size_t i = 0; i < table.count; ++i) {
+        const NativeMethod& m = table.methods[i];
+        JNINativeMethod row{const_cast<char*>(m.name), const_cast<char*>(m.signature), m.address()};
+        if (env->RegisterNatives(cls, &row, 1) != JNI_OK) {
+            env->ExceptionClear();
+            allBound = false;
+        }
+    }
+    env->DeleteLocalRef(cls);
+    return allBound;
+}
+
+}  // namespace
+
+constexpr NativeTable kCoreNatives[] = {
+    Table("com/lumenfold/vxo/Instances", kInstancesMethods),
+    Table("com/lumenfold/vxo/RedirOutputStream", kRedirOutputStreamMethods),
+    Table("com/lumenfold/vxo/SystemTray", kSystemTrayMethods),
+    Table("com/lumenfold/vxo/SystemTrayMenu", kSystemTrayMenuMethods),
+};
+constexpr std::size_t kCoreNativeCount = sizeof(kCoreNatives) / sizeof(kCoreNatives[0]);
+
+bool RegisterCompanionNatives(JNIEnv* env, const NativeTable* extra, std::size_t extraCount) noexcept {
+    bool allBound = true;
+    for (const NativeTable& table : kCoreNatives) allBound = RegisterTable(env, table) && allBound;
+    for (std::size_t i = 0; i < extraCount; ++i) allBound = RegisterTable(env, extra[i]) && allBound;
+    return allBound;
+}
+
+void RaiseNativeFailure(JNIEnv* env, const char* where) noexcept {
+    if (env == nullptr || env->ExceptionCheck()) return;
+    jclass error = env->FindClass("java/lang/Error");
+    if (error == nullptr) return;  // FindClass left its own exception pending
+    char message[200];
+    std::snprintf(message, sizeof message, "launcher failure in %s", where);
+    env->ThrowNew(error, message);
+    env->DeleteLocalRef(error);
+}
+
+}  // namespace vxo

@@ -1,0 +1,88 @@
+"""Shared helpers for the end-to-end tests: packing program files and running them."""
+import os
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+from pathlib import Path
+
+DIST = Path(os.environ.get("VXO_DIST", "build/dist")).resolve()
+PROBE_JAR = Path(os.environ.get("VXO_PROBE_JAR", "build/linux/tests/e2e/probe.jar")).resolve()
+JAVA_HOME = Path(os.environ.get("VXO_JAVA_HOME", "/usr/lib/jvm/java-17-openjdk-amd64"))
+MARKER = b"VEXILO_ARCLEN\x00"
+
+
+def java_version():
+    out = subprocess.run([str(JAVA_HOME / "bin" / "java"), "-XshowSettings:properties", "-version"],
+                         capture_output=True, text=True).stderr
+    for line in out.splitlines():
+        if line.strip().startswith("java.version ="):
+            return line.split("=", 1)[1].strip()
+    raise RuntimeError("no java.version")
+
+
+class Workspace:
+    """A scratch folder holding packed program files; removed when the test ends."""
+
+    def __init__(self):
+        self.root = Path(tempfile.mkdtemp(prefix="vxo-e2e-"))
+
+    def close(self):
+        shutil.rmtree(self.root, ignore_errors=True)
+
+    def pack(self, config, name="app", image="launcher-console", jars=(), folder=None):
+        folder = Path(folder) if folder else self.root
+        folder.mkdir(parents=True, exist_ok=True)
+        cfg = self.root / (name + ".source.cfg")
+        cfg.write_bytes(config.encode("utf-8") if isinstance(config, str) else config)
+        out = folder / name
+        cmd = [str(DIST / "vexilo-pack"), "--image", str(DIST / image), "--config", str(cfg),
+               "--out", str(out)]
+        for jar in (list(jars) or [PROBE_JAR]):
+            cmd += ["--jar", str(jar)]
+        subprocess.run(cmd, check=True, capture_output=True)
+        return out
+
+
+def run(program, args=(), env_extra=None, env_remove=(), cwd=None, timeout=60):
+    env = dict(os.environ)
+    for key in env_remove:
+        env.pop(key, None)
+    env.update(env_extra or {})
+    return subprocess.run([str(program), *args], capture_output=True, env=env, cwd=cwd,
+                          timeout=timeout)
+
+
+def start(program, args=(), env_extra=None):
+    env = dict(os.environ)
+    env.update(env_extra or {})
+    return subprocess.Popen([str(program), *args], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                            env=env)
+
+
+def wait_for_line(process, text, timeout=30):
+    """Reads the process's output until a line equals text; False on timeout or end."""
+    deadline = time.monotonic() + timeout
+    os.set_blocking(process.stdout.fileno(), False)
+    buffer = b""
+    while time.monotonic() < deadline:
+        chunk = process.stdout.read()
+        if chunk:
+            buffer += chunk
+            if text.encode() in buffer.splitlines():
+                return True
+        elif process.poll() is not None:
+            return False
+        time.sleep(0.05)
+    return False
+
+
+def slot_integer(program):
+    data = Path(program).read_bytes()
+    at = data.index(MARKER)
+    return int.from_bytes(data[at - 8:at], "little")
+
+
+def lines(completed):
+    return completed.stdout.decode("utf-8", "replace").splitlines()

@@ -1,0 +1,6 @@
+package probe;
+
+/** A class without a main method. */
+public class NoMain {
+    public static void notMain(String[] args) { }
+}

@@ -1,0 +1,59 @@
+package probe;
+
+import java.lang.management.ManagementFactory;
+import java.util.Arrays;
+import java.util.List;
+
+/** A packaged application that reports what the launcher gave it; commands in its arguments. */
+public class Probe {
+    public static void main(String[] args) throws Exception {
+        System.out.println("args=" + Arrays.toString(hex(args)));
+        System.out.println("argc=" + args.length);
+        for (String name : new String[] {"java.class.path", "vxo.class.path", "vxo.app.path",
+                "application.home", "vxo.is.elevated", "probe.a", "probe.flag", "probe.utf8"}) {
+            System.out.println("prop " + name + "=" + System.getProperty(name));
+        }
+        List<String> input = ManagementFactory.getRuntimeMXBean().getInputArguments();
+        for (String option : input) System.out.println("jvmopt " + option);
+        System.out.println("env JAVA_TOOL_OPTIONS=" + System.getenv("JAVA_TOOL_OPTIONS"));
+        System.out.println("env PROBE_EXPORT=" + System.getenv("PROBE_EXPORT"));
+        System.out.println("cwd=" + new java.io.File(".").getCanonicalPath());
+        for (String a : args) command(a);
+        System.out.println("main returns");
+    }
+
+    private static void command(String a) throws Exception {
+        if (a.startsWith("exit=")) {
+            System.out.flush();
+            System.exit(Integer.parseInt(a.substring(5)));
+        } else if (a.equals("thread")) {
+            Thread t = new Thread(() -> {
+                try { Thread.sleep(1500); } catch (InterruptedException e) { }
+                System.out.println("thread done");
+            });
+            t.start();
+        } else if (a.equals("wait")) {
+            Runtime.getRuntime().addShutdownHook(new Thread(() -> System.out.println("shutdown hook")));
+            System.out.println("ready");
+            System.out.flush();
+            Thread.sleep(60000);
+        } else if (a.equals("throw")) {
+            throw new IllegalStateException("probe failure");
+        } else if (a.equals("native")) {
+            System.out.println("current instance=" + com.lumenfold.vxo.Instances.getCurrentInstance());
+        }
+    }
+
+    /** Arguments with every non-ASCII character written as \\uXXXX, so tests compare exactly. */
+    private static String[] hex(String[] args) {
+        String[] out = new String[args.length];
+        for (int i = 0; i < args.length; i++) {
+            StringBuilder b = new StringBuilder();
+            for (char c : args[i].toCharArray()) {
+                if (c >= 0x20 && c < 0x7F) b.append(c); else b.append(String.format("\\u%04X", (int) c));
+            }
+            out[i] = "<" + b + ">";
+        }
+        return out;
+    }
+}

@@ -1,0 +1,247 @@
+"""Packed program files started by the Linux images with the real Java runtime."""
+import os
+import re
+import signal
+import unittest
+from pathlib import Path
+
+from harness import (JAVA_HOME, Workspace, java_version, lines, run, slot_integer, start,
+                     wait_for_line)
+
+LIBJVM = JAVA_HOME / "lib" / "server" / "libjvm.so"
+BASE = f"mainclass probe.Probe\njvmdll {LIBJVM}\n"
+VERSION = java_version()
+
+
+class LaunchTest(unittest.TestCase):
+    def setUp(self):
+        self.ws = Workspace()
+
+    def tearDown(self):
+        self.ws.close()
+
+    def launch(self, config, args=(), **kw):
+        program = self.ws.pack(config, image=kw.pop("image", "launcher-console"))
+        return run(program, args, **kw), program
+
+    def props(self, out):
+        return {m.group(1): m.group(2) for m in
+                (re.match(r"prop ([^=\s]+)=(.*)", line) for line in lines(out)) if m}
+
+    def test_runs_main_with_launcher_properties(self):
+        for image in ("launcher-console", "launcher-gui"):
+            with self.subTest(image=image):
+                out, program = self.launch(BASE, ["x", "y"], image=image)
+                self.assertEqual(out.returncode, 0, out.stderr)
+                p = self.props(out)
+                self.assertEqual(p["vxo.app.path"], str(program))
+                self.assertEqual(p["application.home"], str(program.parent) + "/")
+                self.assertEqual(p["java.class.path"], str(program) + ":")
+                self.assertEqual(p["vxo.class.path"], p["java.class.path"])
+                self.assertIn("args=[<x>, <y>]", lines(out))
+
+    def test_debug_line_shows_the_slot(self):
+        out, program = self.launch(BASE, env_extra={"_VEXILO_BINARY_DEBUG_": ""})
+        a = slot_integer(program)
+        raw = a.to_bytes(8, "little") + b"VEXILO_ARCLEN\x00"
+        expected = bytes(ord(".") if b < 0x20 else b for b in raw)
+        self.assertEqual(out.stdout.split(b"\n")[0], expected)
+        self.assertGreater(a, 0)
+
+    def test_argument_arrays(self):
+        cases = [
+            ('argv "a b" c\n', ["x", "y"], "<a b>, <c>, <x>, <y>"),
+            ('argv -v "two words"\nargv  last\n', ["z"], "<-v>, <two words>, <last>, <z>"),
+            ("", ['quo"te', "back\\slash", "sp ace", ""], '<quo"te>, <back\\slash>, <sp ace>, <>'),
+            ("", ["*.none"], "<*.none>"),
+        ]
+        for config, args, expected in cases:
+            with self.subTest(config=config, args=args):
+                out, _ = self.launch(BASE + config, args)
+                self.assertIn(f"args=[{expected}]", lines(out))
+
+    def test_wildcard_modes(self):
+        folder = self.ws.root / "files"
+        folder.mkdir()
+        for name in ("a1.txt", "a2.txt", "b.log"):
+            (folder / name).write_text("x")
+        cases = [("", "<*.txt>"), ("wildcard true\n", "<a1.txt>, <a2.txt>"),
+                 ("wildcard AUTO\n", "<a1.txt>, <a2.txt>"), ("wildcard all\n", "<a1.txt>, <a2.txt>"),
+                 ("wildcard yes\n", "<*.txt>")]
+        for config, expected in cases:
+            with self.subTest(config=config):
+                out, _ = self.launch(BASE + config, ["*.txt"], cwd=folder)
+                got = next(l for l in lines(out) if l.startswith("args="))
+                self.assertEqual(sorted(got[6:-1].split(", ")), sorted(expected.split(", ")))
+        out, _ = self.launch(BASE + "wildcard true\n", ["*.none", "sp ace"], cwd=folder)
+        self.assertIn("args=[<*.none>, <sp ace>]", lines(out))
+
+    def test_jvm_options_in_order(self):
+        out, program = self.launch(BASE + "option -Xmx64m\noption -Dprobe.a=1\n")
+        opts = [l[7:] for l in lines(out) if l.startswith("jvmopt ")]
+        cp = f"{program}:"
+        # The runtime consumes -Djava.class.path itself and does not list it among its inputs.
+        self.assertEqual(opts[:5], ["-Xmx64m", "-Dprobe.a=1", f"-Dvxo.class.path={cp}",
+                                    f"-Dvxo.app.path={program}", f"-Dapplication.home={program.parent}/"])
+        self.assertEqual(self.props(out)["java.class.path"], cp)
+        elevated = os.geteuid() == 0
+        self.assertEqual("-Dvxo.is.elevated=true" in opts, elevated)
+
+    def test_properties(self):
+        out, _ = self.launch(BASE + "property probe.a=b=c\nproperty probe.flag\nproperty probe.utf8=\u00e9\u20ac\n"
+                             "property =ignored\n")
+        self.assertEqual(out.returncode, 0, out.stderr)
+        p = self.props(out)
+        self.assertEqual(p["probe.a"], "b=c")
+        self.assertEqual(p["probe.flag"], "")
+        self.assertEqual(p["probe.utf8"], "\u00e9\u20ac")
+
+    def test_exports_and_inherited_tool_options(self):
+        inherited = {"JAVA_TOOL_OPTIONS": "-Dinherited=1"}
+        out, _ = self.launch(BASE + "export PROBE_EXPORT=yes\nexport FOO\n", env_extra=inherited)
+        self.assertIn("env JAVA_TOOL_OPTIONS=null", lines(out))
+        self.assertIn("env PROBE_EXPORT=yes", lines(out))
+        out, _ = self.launch(BASE + "export JAVA_TOOL_OPTIONS=-Dprobe.a=tool\n", env_extra=inherited)
+        self.assertIn("prop probe.a=tool", lines(out))
+
+    def test_version_bounds(self):
+        major = VERSION.split(".")[0]
+        cases = [
+            (f"minjre {major}\n", 0, ""),
+            ("minjre 1.8\n", 0, ""),
+            ("minjre latest\n", 0, ""),
+            ("minjre 99\n", 6, f"Java virtual machine version {VERSION} is too low, require 99 or higher."),
+            ("maxjre 1.8\n", 12,
+             f"Java virtual machine version {VERSION} is too high, version between  and 1.8 is required."),
+            ("minjre 9\nmaxjre 11\n", 12,
+             f"Java virtual machine version {VERSION} is too high, version between 9 and 11 is required."),
+            (f"maxjre {major}.99\n", 0, ""),
+            ("minjre 99\nmessage 6=Version %s too old, need %s %d\n", 6, f"Version {VERSION} too old, need 99 %d"),
+        ]
+        for config, code, message in cases:
+            with self.subTest(config=config):
+                out, _ = self.launch(BASE + config)
+                self.assertEqual(out.returncode, code, out.stderr)
+                if message:
+                    self.assertEqual(out.stderr.decode().strip(), message)
+
+    def test_failure_results(self):
+        text = self.ws.root / "notalib.so"
+        text.write_text("not a library")
+        cases = [
+            ("mainclass probe.Probe\njre_order c\njvmdll /nonexistent/libjvm.so\n", 1,
+             "Java Runtime Environment not found."),
+            (f"mainclass probe.Probe\njvmdll {text}\n", 2, "Java Runtime Environment not valid."),
+            (f"mainclass probe.Missing\njvmdll {LIBJVM}\n", 7, "The main startup class could not be found."),
+            (f"jvmdll {LIBJVM}\n", 7, "The main startup class could not be found."),
+            (f"mainclass probe.NoMain\njvmdll {LIBJVM}\n", 8,
+             "The main startup class is not valid, main method missing."),
+            (f"mainclass probe.Missing\njvmdll {LIBJVM}\nmessage 7=Class missing:\\tcheck\\nthe installation\n", 7,
+             "Class missing:\tcheck\nthe installation"),
+        ]
+        for config, code, message in cases:
+            with self.subTest(config=config):
+                out, _ = self.launch(config, env_remove=("JAVA_HOME", "JRE_HOME"))
+                self.assertEqual(out.returncode, code)
+                self.assertTrue(out.stderr.decode().rstrip().endswith(message), out.stderr)
+
+    def test_application_ends_the_process(self):
+        out, _ = self.launch(BASE, ["exit=3"])
+        self.assertEqual(out.returncode, 3)
+        out, _ = self.launch(BASE, ["throw"])
+        self.assertEqual(out.returncode, 0)
+        self.assertIn(b"probe failure", out.stderr)
+        out, _ = self.launch(BASE, ["thread"])
+        self.assertEqual(out.returncode, 0)
+        self.assertEqual(lines(out)[-2:], ["main returns", "thread done"])
+
+    def test_signals_reach_system_exit(self):
+        program = self.ws.pack(BASE)
+        for sig in (signal.SIGTERM, signal.SIGINT):
+            with self.subTest(signal=sig):
+                process = start(program, ["wait"])
+                self.assertTrue(wait_for_line(process, "ready"))
+                process.send_signal(sig)
+                self.assertEqual(process.wait(timeout=30), 0)
+                self.assertIn(b"shutdown hook", process.stdout.read() or b"")
+
+    def test_companion_natives_bind(self):
+        out, _ = self.launch(BASE, ["native"])
+        self.assertEqual(out.returncode, 0, out.stderr)
+        self.assertNotIn(b"UnsatisfiedLinkError", out.stderr)
+        self.assertTrue(any(l.startswith("current instance=") for l in lines(out)))
+
+    def test_ten_thousand_arguments(self):
+        args = [f"a{i}" for i in range(10000)]
+        out, _ = self.launch(BASE, args)
+        self.assertEqual(out.returncode, 0, out.stderr[-500:])
+        self.assertIn("argc=10000", lines(out))
+
+
+class RuntimeSourceTest(unittest.TestCase):
+    def setUp(self):
+        self.ws = Workspace()
+
+    def tearDown(self):
+        self.ws.close()
+
+    def version_ok(self, config, env=None, folder=None, remove=("JAVA_HOME", "JRE_HOME")):
+        program = self.ws.pack("mainclass probe.Probe\n" + config, folder=folder)
+        return run(program, env_extra=env, env_remove=remove)
+
+    def test_sources(self):
+        beside = self.ws.root / "withjre"
+        beside.mkdir()
+        (beside / "jre").symlink_to(JAVA_HOME)
+        empty = self.ws.root / "empty"
+        empty.mkdir()
+        cases = [
+            ("beside the program", "", None, beside, 0),
+            ("nothing anywhere", "", None, None, 1),
+            ("JAVA_HOME", "", {"JAVA_HOME": str(JAVA_HOME)}, None, 0),
+            ("JRE_HOME without runtime, JAVA_HOME", "jre_order e\n",
+             {"JRE_HOME": str(empty), "JAVA_HOME": str(JAVA_HOME)}, None, 0),
+            ("order without e", "jre_order cbsi\n", {"JAVA_HOME": str(JAVA_HOME)}, None, 1),
+            ("jre keyword", f"jre {JAVA_HOME}\njre_order b\n", None, None, 0),
+            ("vm keyword", f"jre {JAVA_HOME}\nvm server\n", None, None, 0),
+            ("relative jvmdll", "jvmdll jre/lib/server/libjvm.so\njre_order c\n", None, beside, 0),
+        ]
+        for name, config, env, folder, code in cases:
+            with self.subTest(name):
+                out = self.version_ok(config, env, folder)
+                self.assertEqual(out.returncode, code, out.stderr)
+
+
+class ClassPathTest(unittest.TestCase):
+    def setUp(self):
+        self.ws = Workspace()
+
+    def tearDown(self):
+        self.ws.close()
+
+    def test_class_path_sources(self):
+        folder = self.ws.root / "cp"
+        (folder / "lib" / "sub").mkdir(parents=True)
+        for rel in ("lib/a.jar", "lib/sub/b.zip", "lib/note.txt", "extra.jar"):
+            (folder / rel).write_text("x")
+        program = self.ws.pack(BASE + "classpath extra.jar;missing.jar\nlibs lib\njava_classpath "
+                               f"{folder}/lib/*.jar\n", folder=folder)
+        out = run(program, env_extra={"CLASSPATH": "/env/one.jar:/env/two.jar"})
+        cp = next(l for l in lines(out) if l.startswith("prop java.class.path="))[len("prop java.class.path="):]
+        entries = cp.split(":")
+        self.assertEqual(entries[:2], [str(program), f"{folder}/lib/a.jar"])
+        self.assertEqual(entries[2], "")  # the application half starts with its separator
+        self.assertEqual(entries[3:5], [f"{folder}/extra.jar", f"{folder}/missing.jar"])
+        self.assertEqual(sorted(entries[5:7]), sorted([f"{folder}/lib/a.jar", f"{folder}/lib/sub/b.zip"]))
+        self.assertEqual(entries[7:], ["/env/one.jar", "/env/two.jar"])
+
+    def test_forcecwd(self):
+        folder = self.ws.root / "app"
+        (self.ws.root / "data").mkdir()
+        program = self.ws.pack(BASE + "forcecwd ../data\n", folder=folder)
+        out = run(program, cwd="/")
+        self.assertIn(f"cwd={self.ws.root.resolve()}/data", lines(out))
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)

@@ -31,6 +31,11 @@ private:
     std::filesystem::path path_;
 };
 
+// A path in the system's own form, so paths built with mixed separators compare equal.
+inline std::string NormalPath(const std::string& path) {
+    return path.empty() ? path : std::filesystem::path(path).lexically_normal().string();
+}
+
 inline void WriteFile(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));

@@ -706,6 +706,15 @@ TEST(Win32SharedBlock, OtherProcessesOfThisProgramSeeTheSameBlock) {
         {"named mapping", "Local\\VexiloTestChildBlock-" + Pid()},
     };
     const std::string self = ModuleFileName();
+    // Every running copy of this program shares the image section, other test runs included:
+    // take turns using it.
+    UniqueHandle turn(::CreateMutexA(nullptr, FALSE, "VexiloTestImageSectionTurn"));
+    ASSERT_TRUE(turn.valid());
+    ASSERT_NE(::WaitForSingleObject(turn.get(), 120000), static_cast<DWORD>(WAIT_TIMEOUT));
+    struct Release {
+        HANDLE mutex;
+        ~Release() { ::ReleaseMutex(mutex); }
+    } release{turn.get()};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         SharedBlock block = SharedBlock::Open(c.name == "-" ? std::string() : c.name);

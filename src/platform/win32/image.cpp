@@ -1,0 +1,132 @@
+// Windows backend: message box, the shared instance block and the image's string table.
+#include "platform/platform.h"
+#include "platform/win32/shared_section.h"
+#include "platform/win32/win32_api.h"
+
+#include <cstring>
+
+namespace vxo::platform {
+
+using win32::UniqueHandle;
+using win32::UniqueView;
+
+const char kPathListSeparator = ';';
+const char* const kJvmLibraryName = "jvm.dll";
+
+namespace win32 {
+
+// Shared by every process started from the same program file: the section carries the
+// IMAGE_SCN_MEM_SHARED flag, so the loader maps one copy for all of them. Non-const and
+// explicitly initialised so it lands in a data section of its own, never in .bss.
+__attribute__((section(VXO_SHARED_SECTION_NAME), shared, used, aligned(16)))
+std::uint8_t gSharedSection[kSharedSectionSize] = {};
+
+}  // namespace win32
+
+// ---- Message box -------------------------------------------------------------------------------
+
+void ShowMessageBox(const std::string& text, const std::string& caption) {
+    ::MessageBoxA(nullptr, text.c_str(), caption.c_str(),
+                  MB_ICONWARNING | MB_SETFOREGROUND | MB_TOPMOST);
+}
+
+// ---- SharedBlock -------------------------------------------------------------------------------
+
+SharedBlock SharedBlock::Open(const std::string& mappingName) {
+    SharedBlock block;
+    if (!mappingName.empty()) {
+        // Backed by the paging file; the name makes every copy of the application see one block.
+        UniqueHandle mapping(::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                                  static_cast<DWORD>(kInstanceBlockSize),
+                                                  mappingName.c_str()));
+        if (mapping.valid()) {
+            UniqueView view(::MapViewOfFile(mapping.get(), FILE_MAP_ALL_ACCESS, 0, 0, kInstanceBlockSize));
+            if (view.get() != nullptr) {
+                block.data_ = static_cast<std::uint8_t*>(view.release());
+                block.size_ = kInstanceBlockSize;
+                block.handle_ = win32::FromHandle(mapping.release());
+                block.owned_ = true;
+                return block;
+            }
+        }
+        // A name we cannot map still leaves copies of the same program file a common block.
+    }
+    block.data_ = win32::gSharedSection;
+    block.size_ = win32::kSharedSectionSize;
+    return block;
+}
+
+SharedBlock::SharedBlock(SharedBlock&& other) noexcept
+    : data_(other.data_), size_(other.size_), handle_(other.handle_), owned_(other.owned_) {
+    other.data_ = nullptr;
+    other.size_ = 0;
+    other.handle_ = 0;
+    other.owned_ = false;
+}
+
+SharedBlock& SharedBlock::operator=(SharedBlock&& other) noexcept {
+    if (this != &other) {
+        Reset();
+        data_ = other.data_;
+        size_ = other.size_;
+        handle_ = other.handle_;
+        owned_ = other.owned_;
+        other.data_ = nullptr;
+        other.size_ = 0;
+        other.handle_ = 0;
+        other.owned_ = false;
+    }
+    return *this;
+}
+
+SharedBlock::~SharedBlock() { Reset(); }
+
+void SharedBlock::Reset() {
+    if (owned_) {
+        // Declared in this order so the view is unmapped before its mapping handle closes.
+        UniqueHandle mapping(win32::ToHandle(handle_));
+        UniqueView view(data_);
+    }
+    data_ = nullptr;
+    size_ = 0;
+    handle_ = 0;
+    owned_ = false;
+}
+
+// ---- String table ------------------------------------------------------------------------------
+
+std::u16string LoadStringResource(int number) {
+    // Strings live in blocks of 16; block n + 1 holds numbers 16n .. 16n + 15.
+    if (number < 0 || number / 16 + 1 > 0xFFFF) return {};
+    const HMODULE module = ::GetModuleHandleA(nullptr);
+    const HRSRC found = ::FindResourceA(module, MAKEINTRESOURCEA(number / 16 + 1),
+                                        MAKEINTRESOURCEA(6) /* RT_STRING */);
+    if (found == nullptr) return {};
+    const DWORD size = ::SizeofResource(module, found);
+    const HGLOBAL loaded = ::LoadResource(module, found);
+    if (loaded == nullptr || size == 0) return {};
+    const auto* bytes = static_cast<const std::uint8_t*>(::LockResource(loaded));
+    if (bytes == nullptr) return {};
+
+    // Each entry: a 16-bit length, then that many UTF-16 units. Check every step against the
+    // resource size; a damaged table yields nothing rather than a read past its end.
+    std::size_t offset = 0;
+    const int wanted = number % 16;
+    for (int entry = 0; entry < 16; ++entry) {
+        if (size - offset < sizeof(std::uint16_t)) return {};
+        std::uint16_t length = 0;
+        std::memcpy(&length, bytes + offset, sizeof(length));
+        offset += sizeof(length);
+        const std::size_t byteLength = std::size_t{length} * sizeof(char16_t);
+        if (size - offset < byteLength) return {};
+        if (entry == wanted) {
+            std::u16string text(length, u'\0');
+            if (byteLength != 0) std::memcpy(&text[0], bytes + offset, byteLength);
+            return text;
+        }
+        offset += byteLength;
+    }
+    return {};
+}
+
+}  // namespace vxo::platform

@@ -11,6 +11,7 @@ all: dist
 deps:
 	@bash tools/setup-deps.sh
 
+# The Linux tree's ctest also drives the suites of the Windows and sanitizer trees.
 linux: deps
 	cmake -S . -B $(BUILD)/linux $(CMAKE_FLAGS) -DVXO_WIN_BUILD=$(abspath $(BUILD)/windows) \
 	  -DVXO_SAN_BUILD=$(abspath $(BUILD)/sanitize) >/dev/null
@@ -27,8 +28,10 @@ sanitize: deps
 
 dist: linux windows
 	@mkdir -p $(DIST)
-	cp $(BUILD)/windows/launcher-gui.exe $(BUILD)/windows/launcher-console.exe $(DIST)/
-	cp $(BUILD)/linux/launcher-gui $(BUILD)/linux/launcher-console $(DIST)/
+	x86_64-w64-mingw32-strip -o $(DIST)/launcher-gui.exe $(BUILD)/windows/launcher-gui.exe
+	x86_64-w64-mingw32-strip -o $(DIST)/launcher-console.exe $(BUILD)/windows/launcher-console.exe
+	strip -o $(DIST)/launcher-gui $(BUILD)/linux/launcher-gui
+	strip -o $(DIST)/launcher-console $(BUILD)/linux/launcher-console
 	cp $(BUILD)/linux/tools/pack/vexilo-pack.jar $(DIST)/
 	install -m 755 tools/pack/vexilo-pack.sh $(DIST)/vexilo-pack
 	@echo "Built into $(DIST)"
@@ -37,7 +40,7 @@ demo: dist
 	@bash examples/run-demo.sh $(DIST)
 
 test: dist sanitize
-	cd $(BUILD)/linux && ctest --output-on-failure -j2 --timeout 900
+	cd $(BUILD)/linux && ctest --output-on-failure -j2 --timeout 1200
 
 bench: dist
 	@bash bench/run.sh $(DIST)

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs a Windows program that shows a message box, under Wine on a private Xvfb: waits for the
-# box by title, saves a screenshot, answers it with Return and expects the program to exit 0.
+# box by title, saves a screenshot, answers it with Return and checks the program's exit code.
 #   message-box-test.sh BUILD_DIR PROGRAM.exe [args...]
 # VXO_BOX_TITLE  title to wait for, a regex (default ^Error$)
+# VXO_BOX_EXIT   exit code expected once the box is answered (default 0)
 # VXO_BOX_SHOT   screenshot file (default BUILD_DIR/<program>-message-box.png)
 set -uo pipefail
 
@@ -44,7 +45,7 @@ trap cleanup EXIT
 # A session left by a headless run would keep its desktop without a display.
 timeout 60 "$VXO_WINESERVER" -w 2>/dev/null
 
-vxo_xvfb_start || exit 1
+vxo_xvfb_start 1024x768x24 || exit 1
 VXO_WINE_KEEP_DISPLAY=1 VXO_WINE_TIMEOUT=180 "$here/run-wine.sh" "$@" &
 program_pid=$!
 
@@ -68,5 +69,6 @@ fi
 wait "$program_pid"
 status=$?
 program_pid=""
-echo "message-box-test: program exited with $status"
-exit $status
+expected="${VXO_BOX_EXIT:-0}"
+echo "message-box-test: program exited with $status (expected $expected)"
+[ "$status" -eq "$expected" ]

@@ -16,8 +16,8 @@ const char* const kJvmLibraryName = "jvm.dll";
 namespace win32 {
 
 // Shared by every process started from the same program file: the section carries the
-// IMAGE_SCN_MEM_SHARED flag, so the loader maps one copy for all of them. Non-const and
-// explicitly initialised so it lands in a data section of its own, never in .bss.
+// IMAGE_SCN_MEM_SHARED flag, so the loader maps one copy for all of them. Non-const, or the
+// section would be read-only; "used" keeps it when nothing else in the image refers to it.
 __attribute__((section(VXO_SHARED_SECTION_NAME), shared, used, aligned(16)))
 std::uint8_t gSharedSection[kSharedSectionSize] = {};
 

@@ -682,12 +682,15 @@ TEST(Win32SharedBlock, UnusableNameFallsBackToTheImageSection) {
 }
 
 constexpr char kChildBlockVariable[] = "VXO_TEST_CHILD_BLOCK";
+constexpr char kChildCommandVariable[] = "VXO_TEST_CHILD_COMMAND";
 constexpr std::uint64_t kEchoMask = 0x5a5a5a5a5a5a5a5aull;
 
 // Runs only inside the child that the next test starts: echoes the parent's nonce.
 TEST(Win32SharedBlockChild, DISABLED_EchoNonce) {
     const std::optional<std::string> name = GetEnv(kChildBlockVariable);
     ASSERT_TRUE(name.has_value());
+    // The raw command line arrives exactly as the parent wrote it, quotes included.
+    EXPECT_EQ(GetEnv(kChildCommandVariable), std::optional<std::string>(CommandLine()));
     SharedBlock block = SharedBlock::Open(*name == "-" ? std::string() : *name);
     ASSERT_NE(block.data(), nullptr);
     std::uint64_t nonce = 0;
@@ -726,13 +729,16 @@ TEST(Win32SharedBlock, OtherProcessesOfThisProgramSeeTheSameBlock) {
         ASSERT_TRUE(::SetEnvironmentVariableA(kChildBlockVariable, c.name.c_str()));
         std::string command = "\"" + self +
                               "\" --gtest_also_run_disabled_tests --gtest_brief=1"
-                              " --gtest_filter=Win32SharedBlockChild.DISABLED_EchoNonce";
+                              " --gtest_filter=Win32SharedBlockChild.DISABLED_EchoNonce"
+                              "  \"two  spaces\" x\\\"y";
+        ASSERT_TRUE(::SetEnvironmentVariableA(kChildCommandVariable, command.c_str()));
         STARTUPINFOA startup{};
         startup.cb = sizeof(startup);
         PROCESS_INFORMATION info{};
         const BOOL started = ::CreateProcessA(self.c_str(), &command[0], nullptr, nullptr, FALSE, 0,
                                               nullptr, nullptr, &startup, &info);
         ::SetEnvironmentVariableA(kChildBlockVariable, nullptr);
+        ::SetEnvironmentVariableA(kChildCommandVariable, nullptr);
         ASSERT_TRUE(started) << ::GetLastError();
         UniqueHandle process(info.hProcess);
         UniqueHandle thread(info.hThread);

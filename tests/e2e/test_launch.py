@@ -178,6 +178,47 @@ class LaunchTest(unittest.TestCase):
         self.assertIn("argc=10000", lines(out))
 
 
+class DamagedProgramTest(unittest.TestCase):
+    """Damaged payloads end in an ordinary message and exit code, never a crash."""
+
+    MESSAGES = {1: "Java Runtime Environment not found.", 7: "The main startup class could not be found."}
+
+    def setUp(self):
+        self.ws = Workspace()
+
+    def tearDown(self):
+        self.ws.close()
+
+    def test_damaged_payloads(self):
+        good = self.ws.pack(BASE, name="good").read_bytes()
+        at = good.index(b"VEXILO_ARCLEN\x00")
+        archive = int.from_bytes(good[at - 8:at], "little")
+        text_end = len(good) - archive - 20  # where the length field starts
+        image = Path(os.environ.get("VXO_DIST", "build/dist")) / "launcher-console"
+        cases = {
+            "image alone": image.read_bytes(),
+            "archive cut off": good[:len(good) - archive // 2],
+            "length field huge": good[:text_end] + (0x7FFFFFF0).to_bytes(4, "little") + good[text_end + 4:],
+            "length field negative": good[:text_end] + (0x80000000).to_bytes(4, "little") + good[text_end + 4:],
+            "slot larger than the file": good[:at - 8] + (10 ** 12).to_bytes(8, "little") + good[at:],
+            "text without its mark": good.replace(b"\xef\xbb\xbfmainclass", b"XXXmainclass", 1),
+        }
+        for name, data in cases.items():
+            with self.subTest(name):
+                program = self.ws.root / name.replace(" ", "-")
+                program.write_bytes(data)
+                program.chmod(0o755)
+                out = run(program, env_remove=("JAVA_HOME", "JRE_HOME"))
+                self.assertIn(out.returncode, self.MESSAGES, out.stderr)
+                # A missing class is also described by the runtime before the message.
+                self.assertTrue(out.stderr.decode().strip().endswith(self.MESSAGES[out.returncode]), out.stderr)
+
+    def test_library_folder_that_is_a_file(self):
+        (self.ws.root / "notafolder").write_text("x")
+        out = run(self.ws.pack(BASE + f"libs {self.ws.root}/notafolder\nclasspath {self.ws.root}/nodir/*\n"))
+        self.assertEqual(out.returncode, 0, out.stderr)
+
+
 class RuntimeSourceTest(unittest.TestCase):
     def setUp(self):
         self.ws = Workspace()

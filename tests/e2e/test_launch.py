@@ -165,6 +165,12 @@ class LaunchTest(unittest.TestCase):
                 self.assertEqual(process.wait(timeout=30), 0)
                 self.assertIn(b"shutdown hook", process.stdout.read() or b"")
 
+    def test_start_on_first_thread(self):
+        # The launch runs on the entry thread; the runtime ignores the option it does not know.
+        out, _ = self.launch(BASE + "option -XstartOnFirstThread\n", ["thread"])
+        self.assertEqual(out.returncode, 0, out.stderr)
+        self.assertEqual(lines(out)[-2:], ["main returns", "thread done"])
+
     def test_companion_natives_bind(self):
         out, _ = self.launch(BASE, ["native"])
         self.assertEqual(out.returncode, 0, out.stderr)

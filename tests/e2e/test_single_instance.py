@@ -58,6 +58,14 @@ class SingleInstanceTest(unittest.TestCase):
         self.assertEqual(run(two, ["exit=0"]).returncode, 11)
         self.assertEqual(run(other, ["exit=0"]).returncode, 0)
 
+    def test_lock_that_cannot_be_created(self):
+        # A name too long for a lock file: the creation fails, which refuses the start as well.
+        program = self.ws.pack(BASE + "appid " + "x" * 300 + "\n", name="toolong")
+        out = run(program, ["exit=0"])
+        self.assertEqual(out.returncode, 11)
+        self.assertRegex(out.stdout.decode(), r"^CreateMutex error: \d+\n")
+        self.assertEqual(out.stderr.decode().strip(), REFUSED)
+
     def test_message_overrides(self):
         cases = [
             ("payload", "message 13=Schon gestartet.\n", None, "Schon gestartet."),

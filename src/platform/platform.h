@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace vxo::platform {
 
@@ -38,11 +39,19 @@ class MappedFile {
 public:
     static MappedFile Open(const std::string& path);
     MappedFile() = default;
-    MappedFile(MappedFile&& other) noexcept;
-    MappedFile& operator=(MappedFile&& other) noexcept;
+    MappedFile(MappedFile&& other) noexcept { *this = std::move(other); }
+    MappedFile& operator=(MappedFile&& other) noexcept {
+        if (this != &other) {
+            Reset();
+            data_ = std::exchange(other.data_, nullptr);
+            size_ = std::exchange(other.size_, 0);
+            mapping_ = std::exchange(other.mapping_, 0);
+        }
+        return *this;
+    }
     MappedFile(const MappedFile&) = delete;
     MappedFile& operator=(const MappedFile&) = delete;
-    ~MappedFile();
+    ~MappedFile() { Reset(); }
 
     const std::uint8_t* data() const { return data_; }
     std::size_t size() const { return size_; }
@@ -160,11 +169,20 @@ public:
     // `mappingName` empty selects the image's shared section.
     static SharedBlock Open(const std::string& mappingName);
     SharedBlock() = default;
-    SharedBlock(SharedBlock&& other) noexcept;
-    SharedBlock& operator=(SharedBlock&& other) noexcept;
+    SharedBlock(SharedBlock&& other) noexcept { *this = std::move(other); }
+    SharedBlock& operator=(SharedBlock&& other) noexcept {
+        if (this != &other) {
+            Reset();
+            data_ = std::exchange(other.data_, nullptr);
+            size_ = std::exchange(other.size_, 0);
+            handle_ = std::exchange(other.handle_, 0);
+            owned_ = std::exchange(other.owned_, false);
+        }
+        return *this;
+    }
     SharedBlock(const SharedBlock&) = delete;
     SharedBlock& operator=(const SharedBlock&) = delete;
-    ~SharedBlock();
+    ~SharedBlock() { Reset(); }
 
     std::uint8_t* data() const { return data_; }
     std::size_t size() const { return size_; }

@@ -95,23 +95,6 @@ MappedFile MappedFile::Open(const std::string& path) {
     return file;
 }
 
-MappedFile::MappedFile(MappedFile&& other) noexcept { *this = std::move(other); }
-
-MappedFile& MappedFile::operator=(MappedFile&& other) noexcept {
-    if (this != &other) {
-        Reset();
-        data_ = other.data_;
-        size_ = other.size_;
-        mapping_ = other.mapping_;
-        other.data_ = nullptr;
-        other.size_ = 0;
-        other.mapping_ = 0;
-    }
-    return *this;
-}
-
-MappedFile::~MappedFile() { Reset(); }
-
 void MappedFile::Reset() {
     if (data_ != nullptr) munmap(const_cast<std::uint8_t*>(data_), size_);
     data_ = nullptr;

@@ -43,24 +43,6 @@ SharedBlock SharedBlock::Open(const std::string& mappingName) {
     return block;
 }
 
-SharedBlock::SharedBlock(SharedBlock&& other) noexcept { *this = std::move(other); }
-
-SharedBlock& SharedBlock::operator=(SharedBlock&& other) noexcept {
-    if (this != &other) {
-        Reset();
-        data_ = other.data_;
-        size_ = other.size_;
-        handle_ = other.handle_;
-        owned_ = other.owned_;
-        other.data_ = nullptr;
-        other.size_ = 0;
-        other.owned_ = false;
-    }
-    return *this;
-}
-
-SharedBlock::~SharedBlock() { Reset(); }
-
 void SharedBlock::Reset() {
     if (data_ != nullptr && owned_) munmap(data_, size_);
     data_ = nullptr;

@@ -118,28 +118,6 @@ MappedFile MappedFile::Open(const std::string& path) {
     return result;
 }
 
-MappedFile::MappedFile(MappedFile&& other) noexcept
-    : data_(other.data_), size_(other.size_), mapping_(other.mapping_) {
-    other.data_ = nullptr;
-    other.size_ = 0;
-    other.mapping_ = 0;
-}
-
-MappedFile& MappedFile::operator=(MappedFile&& other) noexcept {
-    if (this != &other) {
-        Reset();
-        data_ = other.data_;
-        size_ = other.size_;
-        mapping_ = other.mapping_;
-        other.data_ = nullptr;
-        other.size_ = 0;
-        other.mapping_ = 0;
-    }
-    return *this;
-}
-
-MappedFile::~MappedFile() { Reset(); }
-
 void MappedFile::Reset() {
     // Declared in this order so the view is unmapped before its mapping handle closes.
     UniqueHandle mapping(win32::ToHandle(mapping_));

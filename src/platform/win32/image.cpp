@@ -56,31 +56,6 @@ SharedBlock SharedBlock::Open(const std::string& mappingName) {
     return block;
 }
 
-SharedBlock::SharedBlock(SharedBlock&& other) noexcept
-    : data_(other.data_), size_(other.size_), handle_(other.handle_), owned_(other.owned_) {
-    other.data_ = nullptr;
-    other.size_ = 0;
-    other.handle_ = 0;
-    other.owned_ = false;
-}
-
-SharedBlock& SharedBlock::operator=(SharedBlock&& other) noexcept {
-    if (this != &other) {
-        Reset();
-        data_ = other.data_;
-        size_ = other.size_;
-        handle_ = other.handle_;
-        owned_ = other.owned_;
-        other.data_ = nullptr;
-        other.size_ = 0;
-        other.handle_ = 0;
-        other.owned_ = false;
-    }
-    return *this;
-}
-
-SharedBlock::~SharedBlock() { Reset(); }
-
 void SharedBlock::Reset() {
     if (owned_) {
         // Declared in this order so the view is unmapped before its mapping handle closes.

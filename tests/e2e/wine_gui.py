@@ -25,17 +25,37 @@ def wineserver(*args, timeout=60):
         return False
 
 
-def end_group(process, timeout=30):
-    """Ends a process started with start_new_session, with everything it started."""
-    if process.poll() is None:
+def session_members(session):
+    """Ids of the processes in a session (timeout(1) gives its command a process group of its own,
+    so the group of the process we started does not reach the Windows program)."""
+    members = []
+    for entry in Path("/proc").iterdir():
+        if not entry.name.isdigit():
+            continue
         try:
-            os.killpg(process.pid, signal.SIGKILL)
+            stat = (entry / "stat").read_text()
+        except OSError:
+            continue
+        fields = stat[stat.rindex(")") + 2:].split()
+        if int(fields[3]) == session:
+            members.append(int(entry.name))
+    return members
+
+
+def end_group(process, timeout=30):
+    """Ends a process started with start_new_session, with every process of its session."""
+    for pid in session_members(process.pid):
+        try:
+            os.kill(pid, signal.SIGKILL)
         except ProcessLookupError:
             pass
     try:
         process.wait(timeout=timeout)
     except subprocess.TimeoutExpired:
         pass
+    for stream in (process.stdin, process.stdout, process.stderr):
+        if stream:
+            stream.close()
 
 
 class GuiSession:
@@ -132,13 +152,13 @@ class GuiSession:
                 env[key] = value
         return env
 
-    def start(self, program, args=(), env=None, timeout=180, stdin=subprocess.DEVNULL):
+    def start(self, program, args=(), env=None, timeout=180, stdin=subprocess.DEVNULL, output=subprocess.PIPE):
         """Starts a Windows program in this session (through run-wine.sh, bounded by timeout)."""
         full = self.env(env)
         full["VXO_WINE_TIMEOUT"] = str(timeout)
         cmd = ["bash", str(WINE_DIR / "run-wine.sh"), str(WIN_BUILD), str(program), *args]
-        process = subprocess.Popen(cmd, stdin=stdin, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                   env=full, start_new_session=True)
+        process = subprocess.Popen(cmd, stdin=stdin, stdout=output, stderr=output, env=full,
+                                   start_new_session=True)
         self.started.append(process)
         return process
 

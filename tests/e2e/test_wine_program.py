@@ -1,0 +1,507 @@
+"""Packed Windows program files run under Wine with the fake runtime: the slot's debug line, the
+single-instance mutex and the overrides of its message, registry references, the GUI image's
+message boxes, the registry runtime lookup and the PATH retry for a runtime's dependencies."""
+import os
+import random
+import shutil
+import subprocess
+import time
+import unittest
+import zipfile
+from pathlib import Path
+
+from harness import DIST, MARKER, Workspace, slot_integer
+from targets import LINUX_BUILD, REPO, WIN_BUILD, WineTarget
+from wine_gui import PREFIX, GuiSession, end_group
+
+TARGET = WineTarget()
+TOOLS = Path(os.environ.get("VXO_WINE_TOOLS", WIN_BUILD / "tests" / "wine" / "tools"))
+ARTIFACTS = Path(os.environ.get("VXO_E2E_ARTIFACTS", LINUX_BUILD / "tests" / "e2e" / "artifacts"))
+REG_EXE = PREFIX / "drive_c" / "windows" / "system32" / "reg.exe"
+RUN_WINE = REPO / "tests" / "wine" / "run-wine.sh"
+MAIN = "mainclass demo.Main\n"
+REFUSED = "There is already an instance of this program running."
+NOT_FOUND = "Java Runtime Environment not found."
+NOT_VALID = "Java Runtime Environment not valid."
+# Keys of this run only: the backend's unit tests use Software\VexiloTest in the same prefix.
+USER_KEY = f"Software\\VexiloE2E-{os.getpid()}"
+# Read by the launcher under these fixed names; absent from a fresh prefix and written by no
+# other suite, so the whole trees are ours to delete.
+RUNTIME_TREES = ("SOFTWARE\\JavaSoft", "SOFTWARE\\IBM")
+WINE_SKIPPED = not (DIST / "launcher-console.exe").exists() or os.environ.get("VXO_SKIP_WINE") == "1"
+
+
+def mutex_name(app_id_or_path):
+    """The single-instance mutex name, derived independently of the launcher's code."""
+    return app_id_or_path.replace(":", ".").replace("\\", ".") + ".vxo.mutex"
+
+
+def poll(condition, timeout, interval=0.05):
+    deadline = time.monotonic() + timeout
+    while True:
+        if condition():
+            return True
+        if time.monotonic() > deadline:
+            return False
+        time.sleep(interval)
+
+
+def reg_file_text(lines):
+    return "Windows Registry Editor Version 5.00\r\n\r\n" + "\r\n".join(lines) + "\r\n"
+
+
+def reg_string(text):
+    return '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
+
+
+def reg_expand_string(text):
+    """A REG_EXPAND_SZ value in .reg syntax: hex(2) of the UTF-16 text and its terminator."""
+    return "hex(2):" + ",".join(f"{b:02x}" for b in (text + "\0").encode("utf-16-le"))
+
+
+class MutexHolder:
+    """tests/wine/tools/hold_mutex.exe: owns (or only opens) a named mutex until told otherwise."""
+
+    def __init__(self, process, ready):
+        self.process = process
+        self.ready = ready
+
+    def state(self):
+        try:
+            return self.ready.read_text()
+        except FileNotFoundError:
+            return ""
+
+    def wait_state(self, wanted, timeout=60):
+        ok = poll(lambda: self.state() == wanted or self.process.poll() is not None, timeout)
+        return ok and self.state() == wanted
+
+    def release(self):
+        self.process.stdin.write(b"release\n")
+        self.process.stdin.flush()
+        return self.wait_state("released")
+
+    def end(self, timeout=60):
+        """Closes stdin, which ends the holder without releasing; its exit status, None if stuck."""
+        if not self.process.stdin.closed:
+            self.process.stdin.close()
+        try:
+            return self.process.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            return None
+
+    def kill(self):
+        if self.process.stdin and not self.process.stdin.closed:
+            self.process.stdin.close()
+        end_group(self.process)
+
+
+@unittest.skipIf(WINE_SKIPPED, "no Windows images, or VXO_SKIP_WINE=1")
+class WineProgramCase(unittest.TestCase):
+    """A scratch folder per test, packing and running helpers, holders ended even on failure."""
+
+    # Wine's helper processes inherit the pipes of the program that starts a server session and
+    # hold them until the session ends, ~3 s after its last program: every captured run would
+    # wait that long for end of file. A program without pipes keeps the session up meanwhile.
+    keep_session = True
+
+    @classmethod
+    def setUpClass(cls):
+        missing = [p for p in (TOOLS / "hold_mutex.exe", TOOLS / "box_text.exe", TOOLS / "vxodep.dll",
+                               TOOLS / "needs-dep" / "jvm.dll") if not p.exists()]
+        if missing:
+            raise AssertionError(f"helpers of tests/wine/tools not built (Windows tree): {missing}")
+
+    def setUp(self):
+        self.ws = Workspace()
+        self.log = self.ws.root / "fake.log"
+        self.holders = []
+        # Cleanups run last first: a test's own (registry keys) before these two.
+        self.addCleanup(self.ws.close)
+        self.addCleanup(self.end_holders)
+        if self.keep_session:
+            self.start_holder(f"vxo-e2e-session-{os.getpid()}", mode="open")
+
+    def end_holders(self):
+        for holder in reversed(self.holders):
+            holder.end(timeout=30)
+            holder.kill()
+
+    def program(self, config, name="app", image=None, runtime="full", folder=None, jars=()):
+        """Packs config into folder/name.exe; runtime: the fake variant in jre\\bin\\server, or None."""
+        folder = Path(folder) if folder else self.ws.root / name
+        if runtime:
+            place = folder / TARGET.runtime_dir
+            place.mkdir(parents=True, exist_ok=True)
+            shutil.copy(TARGET.fake(runtime), place / TARGET.library)
+        return self.ws.pack(config, name=name + ".exe", image=image or TARGET.console, folder=folder,
+                            jars=jars)
+
+    def env(self, extra=None):
+        env = {"VXO_FAKEJVM_LOG": TARGET.path(self.log)}
+        for key in ("JAVA_HOME", "JRE_HOME", "JAVA_TOOL_OPTIONS", "CLASSPATH", "_VEXILO_BINARY_DEBUG_"):
+            env[key] = None
+        env.update(extra or {})
+        return env
+
+    def run_program(self, program, args=(), **env):
+        self.log.unlink(missing_ok=True)
+        return TARGET.run(program, args, env=self.env(env), timeout=180)
+
+    def events(self):
+        return self.log.read_text(encoding="utf-8").splitlines() if self.log.exists() else []
+
+    def start_holder(self, name, mode="own", starter=None):
+        """Starts hold_mutex.exe headless (or with starter, in a GUI session) and waits until it holds."""
+        ready = self.ws.root / f"holder-{len(self.holders)}.ready"
+        args = [name, TARGET.path(ready), mode]
+        if starter is None:
+            env = TARGET.environment({"VXO_WINE_TIMEOUT": "120"})
+            process = subprocess.Popen(["bash", str(RUN_WINE), str(WIN_BUILD), str(TOOLS / "hold_mutex.exe"), *args],
+                                       stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
+                                       stderr=subprocess.DEVNULL, env=env, start_new_session=True)
+        else:
+            process = starter(TOOLS / "hold_mutex.exe", args, stdin=subprocess.PIPE, output=subprocess.DEVNULL)
+        holder = MutexHolder(process, ready)
+        self.holders.append(holder)
+        wanted = "owned" if mode == "own" else "opened"
+        self.assertTrue(holder.wait_state(wanted), f"hold_mutex did not take {name!r} "
+                                                   f"(exit {process.poll()})")
+        return holder
+
+    def reg(self, *args):
+        """reg.exe in the prefix, through run-wine.sh so it keeps to the run lock like any program."""
+        return TARGET.run(REG_EXE, args, timeout=120)
+
+    def reg_import(self, lines):
+        path = self.ws.root / f"keys-{time.monotonic_ns()}.reg"
+        path.write_bytes(b"\xff\xfe" + reg_file_text(lines).encode("utf-16-le"))
+        out = self.reg("import", TARGET.path(path))
+        self.assertEqual(out.returncode, 0, out.stderr)
+
+    def delete_keys(self, keys):
+        """Deletes whole key trees; run from cleanups, so a missing key is no error."""
+        path = self.ws.root / f"delete-{time.monotonic_ns()}.reg"
+        text = reg_file_text([f"[-{k}]\r\n" for k in keys])
+        path.write_bytes(b"\xff\xfe" + text.encode("utf-16-le"))
+        self.reg("import", TARGET.path(path))
+
+    def assert_refused(self, out, message=REFUSED):
+        self.assertEqual(out.returncode, 11, out.stderr)
+        self.assertEqual(out.stderr.decode("cp1252").splitlines(), [message])
+        self.assertEqual([e for e in self.events() if e.startswith("create")], [])
+
+    def assert_started(self, out):
+        self.assertEqual(out.returncode, 0, out.stderr)
+        self.assertIn("main demo/Main", self.events())
+
+
+class DebugLineTest(WineProgramCase):
+    # An archive length whose bytes are 0x20 and 0x1F: the edge of the "." rule.
+    EDGE_LENGTH = 0x011F20
+
+    def edge_program(self, image):
+        """A program whose archive is EDGE_LENGTH long: a stored jar of random bytes, resized
+        until the packer's merged archive has that length."""
+        size = self.EDGE_LENGTH - 9000
+        for attempt in range(6):
+            jar = self.ws.root / "pad.jar"
+            with zipfile.ZipFile(jar, "w") as archive:
+                archive.writestr(zipfile.ZipInfo("pad.bin", (2020, 1, 1, 0, 0, 0)),
+                                 random.Random(1).randbytes(size), compress_type=zipfile.ZIP_STORED)
+            program = self.program(MAIN, name="edge-" + image.split(".")[0], image=image, jars=[jar])
+            length = slot_integer(program)
+            if length == self.EDGE_LENGTH:
+                return program
+            size += self.EDGE_LENGTH - length
+        self.fail(f"could not pack an archive of {self.EDGE_LENGTH} bytes")
+
+    def test_first_stdout_line_shows_the_slot(self):
+        # GUI images write to stdout too: Wine hands a program started from a pipe its Unix stdio.
+        for image in (TARGET.console, TARGET.gui):
+            programs = [(self.program(MAIN, name=image.split(".")[0], image=image), ("", "1", None)),
+                        (self.edge_program(image), ("",))]
+            for program, values in programs:
+                data = program.read_bytes()
+                self.assertEqual(data.count(MARKER), 1)
+                at = data.index(MARKER)
+                slot = data[at - 8:at + len(MARKER)]
+                self.assertEqual(len(slot), 22)
+                archive = int.from_bytes(slot[:8], "little")
+                with self.subTest(image=image, program=program.name, check="archive length"):
+                    self.assertGreater(archive, 0)
+                    self.assertLessEqual(archive, len(data))
+                    self.assertEqual(data[len(data) - archive:len(data) - archive + 4], b"PK\x03\x04")
+                shown = bytes(b if b >= 0x20 else ord(".") for b in slot)
+                for value in values:
+                    with self.subTest(image=image, program=program.name, value=value):
+                        out = self.run_program(program, _VEXILO_BINARY_DEBUG_=value)
+                        self.assertEqual(out.returncode, 0, out.stderr)
+                        if value is None:
+                            self.assertNotIn(MARKER[:-1], out.stdout)
+                        else:
+                            # The C runtime's text mode writes the line's "\n" as "\r\n".
+                            self.assertEqual(out.stdout.split(b"\n", 1)[0] + b"\n", shown + b"\r\n")
+
+
+class SingleInstanceTest(WineProgramCase):
+    def test_second_start_while_the_mutex_is_held(self):
+        acme = "singleinstance true\nappid Acme\\Report\n"
+        # name, configuration, program files started in turn, mutex held (None: the first
+        # program's path), exit code of each start
+        cases = [
+            ("no appid", "singleinstance true\n", ["app"], None, 11),
+            ("letter case", "singleinstance TRUE\n", ["app"], None, 11),
+            ("not true", "singleinstance yes\n", ["app"], None, 0),
+            ("appid shared by two files", acme, ["one", "two"], mutex_name("Acme\\Report"), 11),
+            ("another appid", "singleinstance true\nappid Other\n", ["app"], mutex_name("Acme\\Report"), 0),
+            ("appid, not the path", acme, ["app"], None, 0),
+        ]
+        for case, config, names, held, code in cases:
+            with self.subTest(case):
+                folder = self.ws.root / case.replace(" ", "-").replace(",", "")
+                programs = [self.program(MAIN + config, name=n, folder=folder) for n in names]
+                holder = self.start_holder(held or mutex_name(TARGET.path(programs[0])))
+                for program in programs:
+                    out = self.run_program(program)
+                    if code == 11:
+                        self.assert_refused(out)
+                    else:
+                        self.assert_started(out)
+                self.assertEqual(holder.end(), 0)
+
+    def test_start_after_the_holder_lets_go(self):
+        # released: owner alive but no longer owning; abandoned: owner gone while another handle
+        # keeps the mutex; ended: the mutex is gone with its only holder.
+        for case in ("released", "abandoned", "ended"):
+            with self.subTest(case):
+                program = self.program(MAIN + "singleinstance true\n", name=case)
+                name = mutex_name(TARGET.path(program))
+                owner = self.start_holder(name)
+                keeper = self.start_holder(name, mode="open") if case == "abandoned" else None
+                self.assert_refused(self.run_program(program))
+                if case == "released":
+                    self.assertTrue(owner.release(), "the holder did not release")
+                else:
+                    self.assertEqual(owner.end(), 0)
+                self.assert_started(self.run_program(program))
+                if keeper:
+                    self.assertEqual(keeper.end(), 0)
+                owner.end()
+
+
+class MessageOverrideTest(WineProgramCase):
+    def test_refusal_message_overrides(self):
+        user_key = "HKEY_CURRENT_USER\\" + USER_KEY
+        self.addCleanup(self.delete_keys, [user_key])
+        self.reg_import([f"[{user_key}]", f'"Msg"={reg_string("Aus der Registry.")}'])
+        # One mutex for every program: they share the appid.
+        base = MAIN + f"singleinstance true\nappid VexiloE2E\\Messages{os.getpid()}\n"
+        self.start_holder(mutex_name(f"VexiloE2E\\Messages{os.getpid()}"))
+        registry = f"message 13=%{{HKCU\\{USER_KEY}\\Msg|fallback}}%\n"
+        # name, payload lines, external file or None, registry step before the start, text shown
+        cases = [
+            ("payload", "message 13=Schon gestartet.\n", None, None, "Schon gestartet."),
+            ("external file", "", "message 13=Extern.\n", None, "Extern."),
+            ("external before payload", "message 13=Payload.\n", "message 13=Extern.\n", None, "Extern."),
+            ("registry value", registry, None, None, "Aus der Registry."),
+            ("registry value deleted", registry, None, ("delete", f"HKCU\\{USER_KEY}", "/v", "Msg", "/f"),
+             "fallback"),
+        ]
+        for case, payload, external, step, expected in cases:
+            with self.subTest(case):
+                folder = self.ws.root / case.replace(" ", "-")
+                program = self.program(base + payload, folder=folder)
+                if external is not None:
+                    (folder / "app.exe.cfg").write_text(external)
+                if step:
+                    self.assertEqual(self.reg(*step).returncode, 0)
+                self.assert_refused(self.run_program(program), expected)
+
+    def test_registry_references_expand(self):
+        user_key = "HKEY_CURRENT_USER\\" + USER_KEY
+        self.addCleanup(self.delete_keys, [user_key])
+        self_ref = f"%{{HKCU\\{USER_KEY}\\Self}}%"
+        self.reg_import([f"[{user_key}]",
+                         f'"S"={reg_string("plain text")}',
+                         f'"E"={reg_expand_string("%APPLICATION_HOME%x")}',
+                         '"D"=dword:ffffffff',
+                         '"B"=hex(5):00,00,00,07',  # REG_DWORD_BIG_ENDIAN
+                         f'"Self"={reg_expand_string("a" + self_ref)}'])
+        folder = self.ws.root / "expand"
+        home = TARGET.path(folder) + "\\"
+        # option text written, option the runtime receives
+        cases = [
+            (f"-Ds=%{{HKCU\\{USER_KEY}\\S}}%", "-Ds=plain text"),
+            (f"-Dl=%{{HKEY_CURRENT_USER\\{USER_KEY}\\S}}%", "-Dl=plain text"),
+            (f"-De=%{{HKCU\\{USER_KEY}\\E}}%", f"-De={home}x"),
+            (f"-Dd=%{{HKCU\\{USER_KEY}\\D}}%", "-Dd=-1"),
+            (f"-Db=%{{HKCU\\{USER_KEY}\\B}}%", "-Db=7"),
+            (f"-Dm=%{{HKCU\\{USER_KEY}\\Missing|none}}%", "-Dm=none"),
+            (f"-Dn=%{{HKCU\\{USER_KEY}\\Missing}}%", f"-Dn=%{{HKCU\\{USER_KEY}\\Missing}}%"),
+            # A value naming itself stops after eight levels, kept as stored there.
+            (f"-Dr={self_ref}", "-Dr=" + "a" * 8 + "a" + self_ref),
+        ]
+        program = self.program(MAIN + "".join(f"option {written}\n" for written, _ in cases), folder=folder)
+        out = self.run_program(program)
+        self.assertEqual(out.returncode, 0, out.stderr)
+        options = [e[len("option "):] for e in self.events() if e.startswith("option ")]
+        for written, expected in cases:
+            with self.subTest(written):
+                self.assertIn(expected, options)
+
+
+class GuiMessageBoxTest(WineProgramCase):
+    keep_session = False  # the GUI session needs the run lock that a headless keeper shares
+
+    def test_message_boxes(self):
+        # name, configuration, mutex held or None, caption, text, exit code
+        cases = [
+            ("refused", "singleinstance true\n", True, "Error", REFUSED, 11),
+            ("refused, overrides", "singleinstance true\nmessage 10=Fehler\nmessage 13=Schon gestartet.\n",
+             True, "Fehler", "Schon gestartet.", 11),
+            ("no runtime", "jre_order c\n", False, "Error", NOT_FOUND, 1),
+        ]
+        ARTIFACTS.mkdir(parents=True, exist_ok=True)
+        with GuiSession() as session:
+            # The session's first program, so Wine's desktop takes our display.
+            self.start_holder(f"vxo-e2e-session-{os.getpid()}", mode="open", starter=session.start)
+            for case, config, hold, caption, text, code in cases:
+                with self.subTest(case):
+                    self.box_case(session, case, config, hold, caption, text, code)
+
+    def box_case(self, session, case, config, hold, caption, text, code):
+        slug = case.replace(" ", "-").replace(",", "")
+        program = self.program(MAIN + config, name=slug, image=TARGET.gui)
+        holder = None
+        if hold:
+            holder = self.start_holder(mutex_name(TARGET.path(program)), starter=session.start)
+        self.log.unlink(missing_ok=True)
+        process = session.start(program, env=self.env())
+        try:
+            window = session.wait_window(f"^{caption}$", 90)
+            shot = ARTIFACTS / f"wine_program-{slug}.png"
+            if window is None:
+                session.screenshot(shot)
+                self.fail(f"no window titled {caption!r} (screen in {shot})")
+            self.assertTrue(session.screenshot(shot))
+            texts = session.run(TOOLS / "box_text.exe", [caption]).stdout.decode("cp1252")
+            self.assertIn(text, texts.splitlines())
+            self.assertTrue(session.answer(window), "the box did not close on Return")
+            out, err = process.communicate(timeout=90)
+            self.assertEqual(process.returncode, code, err)
+            self.assertEqual([e for e in self.events() if e.startswith("create")], [])
+            if holder:
+                self.assertEqual(holder.end(), 0)
+        finally:
+            # A box left open by a failed case would be found by the next one.
+            end_group(process)
+            if holder:
+                holder.kill()
+
+
+class RegistryRuntimeTest(WineProgramCase):
+    def setUp(self):
+        super().setUp()
+        trees = [f"HKEY_LOCAL_MACHINE\\{tree}" for tree in RUNTIME_TREES]
+        self.delete_keys(trees)  # what an interrupted run may have left
+        self.addCleanup(self.delete_keys, trees)
+        self.rt = self.ws.root / "rt"
+        (self.rt / "bin" / "server").mkdir(parents=True)
+        (self.rt / "bin" / "client").mkdir(parents=True)
+        shutil.copy(TARGET.fake("full"), self.rt / "bin" / "server" / "jvm.dll")
+        self.client = self.rt / "bin" / "client" / "jvm.dll"
+
+    def keys(self, vendor, version, current=True, **values):
+        lines = [f"[-HKEY_LOCAL_MACHINE\\{tree}]\r\n" for tree in RUNTIME_TREES]
+        lines.append(f"[HKEY_LOCAL_MACHINE\\{vendor}]")
+        if current:
+            lines.append(f'"CurrentVersion"={reg_string(version)}')
+        lines.append(f"\r\n[HKEY_LOCAL_MACHINE\\{vendor}\\{version}]")
+        lines += [f'"{name}"={reg_string(TARGET.path(path))}' for name, path in values.items()]
+        return lines
+
+    def test_runtime_from_the_registry(self):
+        jre = "SOFTWARE\\JavaSoft\\JRE"
+        ibm = "SOFTWARE\\IBM\\Java2 Runtime Environment"
+        server = self.rt / "bin" / "server" / "jvm.dll"
+        # name, configuration, keys, client library variant (None: absent), exit code; a client
+        # library without entry points fails with 2, which tells which library was loaded.
+        cases = [
+            ("RuntimeLib", "jre_order s\n", self.keys(jre, "1.8", RuntimeLib=server), None, 0),
+            ("RuntimeLib moved, found two levels up", "jre_order s\n",
+             self.keys(jre, "1.8", RuntimeLib=self.client), None, 0),
+            ("JavaHome only", "jre_order s\n", self.keys(jre, "1.8", JavaHome=self.rt), None, 0),
+            ("RuntimeLib loaded as named", "jre_order s\n",
+             self.keys(jre, "1.8", RuntimeLib=self.client), "no-entry", 2),
+            ("vm server over RuntimeLib", "jre_order s\nvm server\n",
+             self.keys(jre, "1.8", RuntimeLib=self.client), "no-entry", 0),
+            ("no CurrentVersion", "jre_order s\n",
+             self.keys(jre, "1.8", current=False, RuntimeLib=server), None, 1),
+            ("JDK key", "jre_order s\n", self.keys("SOFTWARE\\JavaSoft\\JDK", "11", RuntimeLib=server), None, 0),
+            ("IBM key", "jre_order i\n", self.keys(ibm, "1.8", RuntimeLib=server), None, 0),
+            ("IBM key is not s", "jre_order s\n", self.keys(ibm, "1.8", RuntimeLib=server), None, 1),
+            ("JavaSoft key is not i", "jre_order i\n", self.keys(jre, "1.8", RuntimeLib=server), None, 1),
+        ]
+        programs = {}  # one program file per configuration: packing is the slow part
+        for case, config, keys, client, code in cases:
+            with self.subTest(case):
+                self.client.unlink(missing_ok=True)
+                if client:
+                    shutil.copy(TARGET.fake(client), self.client)
+                self.reg_import(keys)
+                if config not in programs:
+                    programs[config] = self.program(MAIN + config, name=f"app{len(programs)}", runtime=None)
+                out = self.run_program(programs[config])
+                if code == 0:
+                    self.assert_started(out)
+                else:
+                    self.assertEqual(out.returncode, code, out.stderr)
+                    message = NOT_FOUND if code == 1 else NOT_VALID
+                    self.assertEqual(out.stderr.decode("cp1252").splitlines(), [message])
+                    self.assertEqual(self.events(), [])
+
+
+class PathRetryTest(WineProgramCase):
+    # Texts of ERROR_MOD_NOT_FOUND (Wine's, then Windows'); no insert, so the path is not named.
+    MODULE_NOT_FOUND = {"Module not found.", "The specified module could not be found."}
+
+    def test_dependency_in_the_folder_above(self):
+        # name, where vxodep.dll goes (None: nowhere), jvm.dll is a text file, exit code
+        cases = [
+            ("dependency above", "rt", False, 0),
+            ("dependency missing", None, False, 2),
+            ("not a library", None, True, 2),
+        ]
+        for case, dependency, text, code in cases:
+            with self.subTest(case):
+                folder = self.ws.root / case.replace(" ", "-")
+                bin_dir = folder / "rt" / "bin"
+                bin_dir.mkdir(parents=True)
+                library = bin_dir / "jvm.dll"
+                if text:
+                    library.write_text("plain text")
+                else:
+                    shutil.copy(TOOLS / "needs-dep" / "jvm.dll", library)
+                if dependency:
+                    shutil.copy(TOOLS / "vxodep.dll", folder / dependency / "vxodep.dll")
+                program = self.program(MAIN + f"jre_order c\njvmdll {TARGET.path(library)}\n", folder=folder,
+                                       runtime=None)
+                out = self.run_program(program, VXO_FORWARD_JVM=TARGET.path(TARGET.fake("full")))
+                if code == 0:
+                    self.assert_started(out)
+                    continue
+                self.assertEqual(out.returncode, code, out.stderr)
+                lines = out.stderr.decode("cp1252").splitlines()
+                self.assertEqual(len(lines), 2, lines)
+                self.assertEqual(lines[1], NOT_VALID)
+                if text:
+                    # "%1 is not a valid ..." with the library's path put in.
+                    self.assertIn(TARGET.path(library), lines[0])
+                else:
+                    self.assertIn(lines[0], self.MODULE_NOT_FOUND)
+                self.assertEqual(self.events(), [])
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)

@@ -172,7 +172,9 @@ std::optional<std::string> LookupName(const ConfigStore& store, const std::strin
     return RegistryReference(store, name);
 }
 
-std::string ExpandValue(const ConfigStore& store, std::string_view text, bool convert) {
+namespace {
+
+std::string Expand(const ConfigStore& store, std::string_view text, bool convert, bool escapeInserted) {
     std::string out;
     std::size_t copyFrom = 0;
     std::size_t scan = 0;
@@ -190,12 +192,23 @@ std::string ExpandValue(const ConfigStore& store, std::string_view text, bool co
             continue;
         }
         if (convert && HasHighBytes(*value)) *value = EncodeUtf8(AnsiToUtf16(*value));
+        if (escapeInserted) ReplaceAll(*value, "\\", "\\\\");
         out.append(text.substr(copyFrom, at - copyFrom));
         out.append(*value);
         copyFrom = scan = ref.end;
     }
     out.append(text.substr(copyFrom));
     return out;
+}
+
+}  // namespace
+
+std::string ExpandValue(const ConfigStore& store, std::string_view text, bool convert) {
+    return Expand(store, text, convert, false);
+}
+
+std::string ExpandValueForEscapes(const ConfigStore& store, std::string_view text) {
+    return Expand(store, text, false, true);
 }
 
 }  // namespace vxo

@@ -7,6 +7,7 @@
 
 #include "common/text.h"
 #include "config/config_store.h"
+#include "config/expand.h"
 #include "launcher/image.h"
 #include "launcher/process.h"
 #include "services/services.h"
@@ -34,15 +35,15 @@ bool ParseMessageOverride(std::string_view value, int& number, std::string& text
 }
 
 void MessageOverrides::Load(const ConfigStore& store) {
-    StringList values;
-    store.GetAll("message", values, false, true);
-    for (std::size_t i = 0; i < values.size(); ++i) Add(values[i]);
-}
-
-void MessageOverrides::Add(std::string_view value) {
-    int number = 0;
-    std::string text;
-    if (ParseMessageOverride(value, number, text)) entries_.emplace_back(number, std::move(text));
+    // Inserted values come through the unescaping unchanged: a folder such as C:\temp keeps
+    // its backslashes instead of turning into a tab.
+    ConfigStore::Callback add = [&](const std::string& raw) {
+        int number = 0;
+        std::string text;
+        if (ParseMessageOverride(ExpandValueForEscapes(store, raw), number, text))
+            entries_.emplace_back(number, std::move(text));
+    };
+    store.Find("message", &add, false, true);
 }
 
 const std::string* MessageOverrides::Find(int number) const {

@@ -14,10 +14,10 @@ class ConfigStore;
 bool ParseMessageOverride(std::string_view value, int& number, std::string& text);
 
 // The overrides of one configuration, in configuration order (the first one of a number wins).
+// References are expanded before the escapes are undone; the text they insert stays verbatim.
 class MessageOverrides {
 public:
     void Load(const ConfigStore& store);
-    void Add(std::string_view value);
     const std::string* Find(int number) const;
 
 private:

@@ -45,6 +45,26 @@ TEST(MessageOverride, FirstOverrideOfANumberWins) {
     EXPECT_EQ(overrides.Find(2), nullptr);
 }
 
+TEST(MessageOverride, InsertedTextSurvivesTheEscapes) {
+    ConfigStore store(false, "C:\\temp\\new\\tool.exe");
+    store.AppendText("message 7=Look in %APPLICATION_HOME%lib\\\\jre\\n\r\n");
+    MessageOverrides overrides;
+    overrides.Load(store);
+    ASSERT_NE(overrides.Find(7), nullptr);
+    // The inserted folder keeps its backslashes; the escapes of the value itself still apply.
+    EXPECT_EQ(*overrides.Find(7), "Look in C:\\temp\\new\\lib\\jre\n");
+}
+
+TEST(MessageOverride, ReferencesKeepTheirBackslashes) {
+    // A braced reference with "\\" in its name (the registry form) and a default path.
+    ConfigStore store(false, "/x/tool.exe");
+    store.AppendText("message 1=%{HKCU\\Software\\VxoNone\\Msg|C:\\temp\\jre}%!\r\n");
+    MessageOverrides overrides;
+    overrides.Load(store);
+    ASSERT_NE(overrides.Find(1), nullptr);
+    EXPECT_EQ(*overrides.Find(1), "C:\\temp\\jre!");
+}
+
 TEST(MessageTable, ImageCarriesEveryText) {
     // No store is published in the test process: these are the image's own texts.
     EXPECT_EQ(MessageText(1), "Java Runtime Environment not found.");

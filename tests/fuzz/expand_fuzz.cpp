@@ -17,5 +17,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string text(reinterpret_cast<const char*>(data), size);
     vxo::ExpandValue(store, text, false);
     vxo::ExpandValue(store, text, true);
+    vxo::ExpandValueForEscapes(store, text);
     return 0;
 }

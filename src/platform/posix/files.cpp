@@ -68,6 +68,11 @@ bool ReadWholeFile(const std::string& path, std::string& out) {
     out.clear();
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {  // a folder does not open, as on Windows
+        close(fd);
+        return false;
+    }
     // Read to the end rather than trusting the size: files under /proc report 0.
     char buffer[65536];
     for (;;) {

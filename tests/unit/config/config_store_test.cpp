@@ -149,6 +149,10 @@ TEST_F(LoadTest, CandidatesInOrderAndFirstThatOpensWins) {
     }
     WriteFile(dir / "tool.exe.cfg", "");  // empty but present: nothing external applies
     EXPECT_EQ(ConfigStore(true, program).Value(Keyword::MinJre), "1.0");
+    // A folder of a candidate's name does not open: the next candidate is read.
+    std::filesystem::remove(dir / "tool.exe.cfg");
+    std::filesystem::create_directory(dir / "tool.exe.cfg");
+    EXPECT_EQ(ConfigStore(true, program).Value(Keyword::MinJre), "1");
 }
 
 TEST(ExternalCandidates, ExtensionOnlyFromTheFileName) {

@@ -45,24 +45,23 @@ TEST(MessageOverride, FirstOverrideOfANumberWins) {
     EXPECT_EQ(overrides.Find(2), nullptr);
 }
 
-TEST(MessageOverride, InsertedTextSurvivesTheEscapes) {
-    ConfigStore store(false, "C:\\temp\\new\\tool.exe");
-    store.AppendText("message 7=Look in %APPLICATION_HOME%lib\\\\jre\\n\r\n");
-    MessageOverrides overrides;
-    overrides.Load(store);
-    ASSERT_NE(overrides.Find(7), nullptr);
-    // The inserted folder keeps its backslashes; the escapes of the value itself still apply.
-    EXPECT_EQ(*overrides.Find(7), "Look in C:\\temp\\new\\lib\\jre\n");
-}
-
-TEST(MessageOverride, ReferencesKeepTheirBackslashes) {
-    // A braced reference with "\\" in its name (the registry form) and a default path.
-    ConfigStore store(false, "/x/tool.exe");
-    store.AppendText("message 1=%{HKCU\\Software\\VxoNone\\Msg|C:\\temp\\jre}%!\r\n");
-    MessageOverrides overrides;
-    overrides.Load(store);
-    ASSERT_NE(overrides.Find(1), nullptr);
-    EXPECT_EQ(*overrides.Find(1), "C:\\temp\\jre!");
+TEST(MessageOverride, ExpansionAndEscapesTogether) {
+    struct Case { const char* program; const char* line; const char* text; };
+    const Case cases[] = {
+        // The inserted folder keeps its backslashes; the escapes of the value itself still apply.
+        {"C:\\temp\\new\\tool.exe", "message 7=Look in %APPLICATION_HOME%lib\\\\jre\\n\r\n",
+         "Look in C:\\temp\\new\\lib\\jre\n"},
+        // A braced reference with "\\" in its name (the registry form) and a default path.
+        {"/x/tool.exe", "message 7=%{HKCU\\Software\\VxoNone\\Msg|C:\\temp\\jre}%!\r\n", "C:\\temp\\jre!"},
+    };
+    for (const Case& c : cases) {
+        ConfigStore store(false, c.program);
+        store.AppendText(c.line);
+        MessageOverrides overrides;
+        overrides.Load(store);
+        ASSERT_NE(overrides.Find(7), nullptr) << c.line;
+        EXPECT_EQ(*overrides.Find(7), c.text) << c.line;
+    }
 }
 
 TEST(MessageTable, ImageCarriesEveryText) {

@@ -69,19 +69,80 @@ std::string DirectoryPart(std::string_view path) {
     return pos == std::string_view::npos ? std::string() : std::string(path.substr(0, pos + 1));
 }
 
+namespace {
+
+bool IsHighSurrogate(std::uint32_t u) { return u >= 0xD800 && u < 0xDC00; }
+bool IsLowSurrogate(std::uint32_t u) { return u >= 0xDC00 && u < 0xE000; }
+
+void AppendUtf8(std::string& out, std::uint32_t cp) {
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+void AppendUtf16(std::u16string& out, std::uint32_t cp) {
+    if (cp < 0x10000) {
+        out.push_back(static_cast<char16_t>(cp));
+        return;
+    }
+    cp -= 0x10000;
+    out.push_back(static_cast<char16_t>(0xD800 | (cp >> 10)));
+    out.push_back(static_cast<char16_t>(0xDC00 | (cp & 0x3FF)));
+}
+
+// Length of the UTF-8 sequence a lead byte opens, and the smallest code point it may carry
+// (shorter forms of the same value are not accepted).
+std::size_t SequenceLength(unsigned char b, std::uint32_t& minimum) {
+    struct Form {
+        unsigned char mask, lead;
+        std::size_t length;
+        std::uint32_t minimum;
+    };
+    static constexpr Form kForms[] = {{0xE0, 0xC0, 2, 0x80}, {0xF0, 0xE0, 3, 0x800}, {0xF8, 0xF0, 4, 0x10000}};
+    for (const Form& form : kForms) {
+        if ((b & form.mask) == form.lead) {
+            minimum = form.minimum;
+            return form.length;
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
 std::string EncodeUtf8(std::u16string_view units) {
     std::string out;
     out.reserve(units.size());
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        std::uint32_t u = units[i];
+        if (IsHighSurrogate(u) && i + 1 < units.size() && IsLowSurrogate(units[i + 1])) {
+            u = 0x10000 + ((u - 0xD800) << 10) + (units[++i] - 0xDC00);
+        }
+        AppendUtf8(out, u);  // a lone surrogate keeps its own 3-byte form
+    }
+    return out;
+}
+
+std::string EncodeModifiedUtf8(std::u16string_view units) {
+    std::string out;
+    out.reserve(units.size());
     for (char16_t u : units) {
-        if (u < 0x80) {
-            out.push_back(static_cast<char>(u));
-        } else if (u < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (u >> 6)));
-            out.push_back(static_cast<char>(0x80 | (u & 0x3F)));
+        if (u == 0) {
+            out.append("\xC0\x80");
         } else {
-            out.push_back(static_cast<char>(0xE0 | (u >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((u >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (u & 0x3F)));
+            AppendUtf8(out, u);
         }
     }
     return out;
@@ -91,29 +152,36 @@ std::u16string DecodeUtf8(std::string_view bytes) {
     std::u16string out;
     out.reserve(bytes.size());
     auto at = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
-    auto isCont = [&](std::size_t i) { return (at(i) & 0xC0) == 0x80; };
     std::size_t i = 0;
     while (i < bytes.size()) {
         unsigned char b = at(i);
-        std::size_t need = (b & 0xE0) == 0xC0 ? 1 : (b & 0xF0) == 0xE0 ? 2 : 0;
         if (b < 0x80) {
             out.push_back(b);
             ++i;
-        } else if (need == 0) {
-            out.push_back(u'?');  // stray continuation or a lead byte of 4 and more
+            continue;
+        }
+        std::uint32_t minimum = 0;
+        std::size_t length = SequenceLength(b, minimum);
+        if (length == 0) {
+            out.push_back(u'?');  // stray continuation or an invalid lead byte
             ++i;
-        } else if (bytes.size() - i - 1 < need) {
-            break;  // not enough bytes left for this sequence
-        } else if (!isCont(i + 1) || (need == 2 && !isCont(i + 2))) {
+            continue;
+        }
+        std::size_t good = 1;
+        while (good < length && i + good < bytes.size() && (at(i + good) & 0xC0) == 0x80) ++good;
+        if (good < length) {
+            if (i + good == bytes.size()) break;  // not enough bytes left for this sequence
             out.push_back(u'?');
-            i += isCont(i + 1) ? 2 : 1;  // resume at the byte that was not a continuation
-        } else if (need == 1) {
-            out.push_back(static_cast<char16_t>(((b & 0x1F) << 6) | (at(i + 1) & 0x3F)));
-            i += 2;
+            i += good;  // resume at the byte that was not a continuation
+            continue;
+        }
+        std::uint32_t cp = b & (0x7F >> length);
+        for (std::size_t k = 1; k < length; ++k) cp = (cp << 6) | (at(i + k) & 0x3F);
+        i += length;
+        if (cp < minimum || cp > 0x10FFFF) {
+            out.push_back(u'?');
         } else {
-            out.push_back(static_cast<char16_t>(((b & 0x0F) << 12) | ((at(i + 1) & 0x3F) << 6) |
-                                                (at(i + 2) & 0x3F)));
-            i += 3;
+            AppendUtf16(out, cp);
         }
     }
     return out;
@@ -126,13 +194,19 @@ std::u16string AnsiToUtf16(std::string_view text) {
     while (i < text.size() && text[i] != '\0') {
         wchar_t wc = 0;
         std::size_t n = std::mbrtowc(&wc, text.data() + i, text.size() - i, &state);
-        if (n == 0 || n == static_cast<std::size_t>(-1) || n == static_cast<std::size_t>(-2)) break;
+        if (n == 0) break;
+        if (n == static_cast<std::size_t>(-1) || n == static_cast<std::size_t>(-2)) {
+            // A byte the code page does not know: mark it and go on with the rest.
+            out.push_back(kReplacementCharacter);
+            state = std::mbstate_t{};
+            if (n == static_cast<std::size_t>(-2)) break;  // the text ends inside a character
+            ++i;
+            continue;
+        }
         i += n;
         auto cp = static_cast<std::uint32_t>(wc);
         if (cp > 0xFFFF && cp <= 0x10FFFF) {  // only where wchar_t is 32 bits wide
-            cp -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 | (cp >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 | (cp & 0x3FF)));
+            AppendUtf16(out, cp);
         } else {
             out.push_back(static_cast<char16_t>(cp));
         }
@@ -146,11 +220,14 @@ std::string Utf16ToAnsi(std::u16string_view units) {
     char buffer[MB_LEN_MAX];
     for (std::size_t i = 0; i < units.size(); ++i) {
         std::uint32_t cp = units[i];
-        if (sizeof(wchar_t) == 4 && cp >= 0xD800 && cp < 0xDC00 && i + 1 < units.size() &&
-            units[i + 1] >= 0xDC00 && units[i + 1] < 0xE000) {
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (units[i + 1] - 0xDC00);
+        bool pair = IsHighSurrogate(cp) && i + 1 < units.size() && IsLowSurrogate(units[i + 1]);
+        if (pair && sizeof(wchar_t) == 2) {
+            // No single-byte code page holds a character outside the basic plane: one "?".
+            out.push_back('?');
             ++i;
+            continue;
         }
+        if (pair) cp = 0x10000 + ((cp - 0xD800) << 10) + (units[++i] - 0xDC00);
         std::size_t n = std::wcrtomb(buffer, static_cast<wchar_t>(cp), &state);
         if (n == static_cast<std::size_t>(-1)) {
             out.push_back('?');

@@ -33,14 +33,23 @@ bool IsPathSeparator(char c);
 // Everything up to and including the last "/" or "\\"; empty when there is none.
 std::string DirectoryPart(std::string_view path);
 
-// UTF-16 units to UTF-8, each unit on its own (a surrogate pair becomes two 3-byte sequences).
+// Marks a byte that the code page cannot read.
+constexpr char16_t kReplacementCharacter = u'\uFFFD';
+
+// UTF-16 units to standard UTF-8: a surrogate pair becomes one 4-byte sequence, a lone
+// surrogate its own 3-byte form.
 std::string EncodeUtf8(std::u16string_view units);
-// UTF-8 bytes to UTF-16 units: a truncated sequence at the end is dropped, a missing
-// continuation or a stray byte of 0x80 and up becomes "?".
+// UTF-16 units to the Java runtime's modified UTF-8 (what NewStringUTF reads): each unit on its
+// own, so a surrogate pair becomes two 3-byte sequences, and NUL becomes C0 80.
+std::string EncodeModifiedUtf8(std::u16string_view units);
+// UTF-8 bytes to UTF-16 units, 4-byte sequences as surrogate pairs (3-byte surrogates, as the
+// Java runtime writes them, pass through): a truncated sequence at the end is dropped; a
+// missing continuation, an overlong form, a value past U+10FFFF or a stray byte of 0x80 and
+// up becomes "?".
 std::u16string DecodeUtf8(std::string_view bytes);
 
-// ANSI code page text (the C runtime's current locale) to UTF-16, up to the first NUL. An
-// invalid sequence ends the conversion.
+// ANSI code page text (the C runtime's current locale) to UTF-16, up to the first NUL. A byte
+// the code page cannot read becomes U+FFFD and the conversion goes on.
 std::u16string AnsiToUtf16(std::string_view text);
 // UTF-16 to ANSI code page text; a character the code page cannot hold becomes "?".
 std::string Utf16ToAnsi(std::u16string_view units);

@@ -22,33 +22,38 @@ TEST(StringList, KeepsOrderAndEmptyEntries) {
     EXPECT_TRUE(list.empty());
 }
 
-TEST(Utf8, EncodeUnitByUnit) {
-    struct Case { std::u16string in; std::string out; };
+TEST(Utf8, EncodeStandardAndModifiedForms) {
+    struct Case { std::u16string in; std::string standard, modified; };
     const Case cases[] = {
-        {u"A", "A"},
-        {u"\u00E9", "\xC3\xA9"},
-        {u"\u20AC", "\xE2\x82\xAC"},
-        {u"\u07FF", "\xDF\xBF"},
-        {u"\u0800", "\xE0\xA0\x80"},
-        // A surrogate pair becomes two three-byte sequences.
-        {std::u16string{0xD83D, 0xDE00}, "\xED\xA0\xBD\xED\xB8\x80"},
+        {u"A", "A", "A"},
+        {u"\u00E9", "\xC3\xA9", "\xC3\xA9"},
+        {u"\u07FF\u0800", "\xDF\xBF\xE0\xA0\x80", "\xDF\xBF\xE0\xA0\x80"},
+        // A surrogate pair: one four-byte sequence, or two three-byte ones for the runtime.
+        {u"x\U0001F600y", "x\xF0\x9F\x98\x80y", "x\xED\xA0\xBD\xED\xB8\x80y"},
+        {std::u16string{0xD83D, u'z'}, "\xED\xA0\xBDz", "\xED\xA0\xBDz"},  // lone surrogate kept
+        {std::u16string(u"a\0b", 3), std::string("a\0b", 3), "a\xC0\x80" "b"},
     };
-    for (const Case& c : cases) EXPECT_EQ(EncodeUtf8(c.in), c.out);
+    for (const Case& c : cases) {
+        EXPECT_EQ(EncodeUtf8(c.in), c.standard);
+        EXPECT_EQ(EncodeModifiedUtf8(c.in), c.modified);
+        EXPECT_EQ(DecodeUtf8(c.standard), c.in);  // both directions agree
+    }
 }
 
 TEST(Utf8, DecodeWithQuestionMarkRules) {
     struct Case { std::string in; std::u16string out; };
     const Case cases[] = {
-        {"abc", u"abc"},
-        {"\xC3\xA9", u"\u00E9"},
-        {"\xE2\x82\xAC", u"\u20AC"},
         {"a\xC3", u"a"},                 // truncated two-byte sequence: dropped
         {"a\xE2\x82", u"a"},             // truncated three-byte sequence: dropped
+        {"a\xF0\x9F\x98", u"a"},         // truncated four-byte sequence: dropped
         {"\xC3" "A" "B", u"?AB"},        // missing continuation: resume at the non-continuation
         {"\xE2\x82" "AB", u"?AB"},       // second continuation missing
+        {"\xF0\x9F" "AB", u"?AB"},
         {"\x80" "A", u"?A"},             // stray continuation byte
-        {"\xF0\x9F\x98\x80", u"????"},   // four-byte lead and its continuations
-        {"\xED\xA0\xBD\xED\xB8\x80", std::u16string{0xD83D, 0xDE00}},
+        {"\xF8\x88\x80\x80\x80", u"?????"},  // no five-byte forms
+        {"\xC0\x80\xE0\x80\xAF", u"??"},   // overlong forms
+        {"\xF4\x90\x80\x80", u"?"},        // past U+10FFFF
+        {"\xED\xA0\xBD\xED\xB8\x80", std::u16string{0xD83D, 0xDE00}},  // the runtime's own form
     };
     for (const Case& c : cases) EXPECT_EQ(DecodeUtf8(c.in), c.out) << c.in;
 }
@@ -59,7 +64,12 @@ TEST(AnsiConversion, RoundTripsInUtf8Locale) {
     if (std::setlocale(LC_ALL, "C.UTF-8") == nullptr) GTEST_SKIP() << "no C.UTF-8 locale";
     EXPECT_EQ(AnsiToUtf16("\xC3\xA9x"), u"\u00E9x");
     EXPECT_EQ(Utf16ToAnsi(u"\u00E9x"), "\xC3\xA9x");
+    EXPECT_EQ(AnsiToUtf16("x\xF0\x9F\x98\x80y"), u"x\U0001F600y");
+    EXPECT_EQ(Utf16ToAnsi(u"x\U0001F600y"), "x\xF0\x9F\x98\x80y");
     EXPECT_EQ(AnsiToUtf16(std::string("ab\0cd", 5)), u"ab");  // stops at the first NUL
+    // A byte the encoding cannot read is marked, and the rest of the text stays.
+    EXPECT_EQ(AnsiToUtf16("bad\xFFtail"), u"bad\uFFFDtail");
+    EXPECT_EQ(AnsiToUtf16("cut\xC3"), u"cut\uFFFD");
     std::setlocale(LC_ALL, restore.c_str());
 }
 
@@ -68,6 +78,8 @@ TEST(AnsiConversion, UnrepresentableBecomesQuestionMark) {
     std::string restore = saved ? saved : "C";
     std::setlocale(LC_ALL, "C");
     EXPECT_EQ(Utf16ToAnsi(u"a\u4E2Db"), "a?b");
+    // glibc's "C" is ASCII only (the Windows runtime's maps every byte): nothing after is lost.
+    if (sizeof(wchar_t) == 4) EXPECT_EQ(AnsiToUtf16("caf\xC3\xA9!"), u"caf\uFFFD\uFFFD!");
     std::setlocale(LC_ALL, restore.c_str());
 }
 

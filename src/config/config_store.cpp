@@ -132,18 +132,33 @@ void ConfigStore::GetAll(std::string_view keyword, StringList& list, bool embedd
     Find(keyword, &expand, embeddedOnly, narrow);
 }
 
+namespace {
+bool IsAbsolute(std::string_view value) {
+    return IsPathSeparator(value[0]) || (value.size() > 1 && value[1] == ':');
+}
+}  // namespace
+
 std::string ConfigStore::ResolvePath(std::string_view value) const {
     if (value.empty()) return std::string();
-    if (IsPathSeparator(value[0]) || (value.size() > 1 && value[1] == ':')) return std::string(value);
+    if (IsAbsolute(value)) return std::string(value);
     std::string fromApp = appDir + std::string(value);
     if (platform::CanRead(fromApp)) return fromApp;
-    std::string fromCwd = currentDir + std::string(value);
-    if (platform::CanRead(fromCwd)) return fromCwd;
+    if (!currentDir.empty()) {
+        std::string fromCwd = currentDir + std::string(value);
+        if (platform::CanRead(fromCwd)) return fromCwd;
+    }
     return fromApp;
 }
 
+std::string ConfigStore::ResolveInAppDir(std::string_view value) const {
+    if (value.empty()) return std::string();
+    if (IsAbsolute(value)) return std::string(value);
+    return appDir.empty() ? std::string() : appDir + std::string(value);
+}
+
 void ConfigStore::RefreshCurrentDir() {
-    currentDir = WithTrailingSeparator(platform::CurrentDirectory());
+    std::string dir = platform::CurrentDirectory();
+    currentDir = dir.empty() ? dir : WithTrailingSeparator(dir);
 }
 
 std::string ConfigStore::Value(Keyword keyword) const {

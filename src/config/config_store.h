@@ -83,7 +83,13 @@ public:
     // Every value, expanded (converted to UTF-8 when narrow is false), in text order.
     void GetAll(std::string_view keyword, StringList& list, bool embeddedOnly, bool narrow) const;
 
+    // A relative value against the program's folder, else the working folder where only that
+    // one holds it; absolute values unchanged.
     std::string ResolvePath(std::string_view value) const;
+    // A relative value against the program's folder only: for what is loaded as native code,
+    // which must never come from the working folder. Empty without a program folder.
+    std::string ResolveInAppDir(std::string_view value) const;
+    // Reads the working folder again; one that cannot be read leaves it empty, never "/".
     void RefreshCurrentDir();
 
     // The processed value of a single-valued keyword, and every value of a multi-valued one.
@@ -115,7 +121,7 @@ private:
 void Load(ConfigStore& store);
 
 // The four external file names tried for a program path, in order; candidates that would not
-// fit the system's 260-character path buffer are left out.
+// fit the system's path buffer are left out, and an empty program path has none.
 std::vector<std::string> ExternalCandidates(const std::string& programPath);
 
 }  // namespace vxo

@@ -13,6 +13,18 @@ namespace vxo {
 namespace {
 
 constexpr int kMaxRegistryNesting = 8;
+// One expansion, nested registry values included, reads at most this many registry values and
+// makes at most this much text: references past either limit stay as written. Without them a
+// value that refers to itself four times took 65,536 reads.
+constexpr int kMaxRegistryReads = 64;
+constexpr std::size_t kMaxExpandedLength = std::size_t{1} << 20;
+
+// The expansion in progress on this thread: nesting depth and registry reads so far.
+struct ExpansionState {
+    int depth = 0;
+    int registryReads = 0;
+};
+thread_local ExpansionState expansion;
 
 bool IsNameChar(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
@@ -45,8 +57,8 @@ std::string HomeValue() {
 std::optional<std::string> LauncherName(const ConfigStore& store, const std::string& name) {
     if (EqualsIgnoreCase(name, "APPLICATION_HOME")) return store.AppDir();
     if (EqualsIgnoreCase(name, "PWD")) {
-        std::string dir = store.CurrentDir();
-        if (dir.empty() || !IsPathSeparator(dir.back())) dir.push_back('/');
+        std::string dir = store.CurrentDir();  // empty when the working folder cannot be read
+        if (!dir.empty() && !IsPathSeparator(dir.back())) dir.push_back('/');
         return dir;
     }
     if (EqualsIgnoreCase(name, "VXO_APP_PATH")) return store.AppPath();
@@ -67,16 +79,11 @@ std::string RegistryText(const ConfigStore& store, const platform::RegistryValue
     switch (value.type) {
         case platform::kRegSz:
             return std::string(d.c_str());
-        case platform::kRegExpandSz: {
+        case platform::kRegExpandSz:
             // A value that refers to itself would recurse without end: past a few levels the
             // text is kept as stored.
-            static int depth = 0;
-            if (depth >= kMaxRegistryNesting) return std::string(d.c_str());
-            ++depth;
-            std::string expanded = ExpandValue(store, std::string(d.c_str()), false);
-            --depth;
-            return expanded;
-        }
+            if (expansion.depth > kMaxRegistryNesting) return std::string(d.c_str());
+            return ExpandValue(store, std::string(d.c_str()), false);
         case platform::kRegDword:
             return dword(false);
         case platform::kRegDwordBigEndian:
@@ -100,6 +107,8 @@ std::optional<std::string> RegistryReference(const ConfigStore& store, const std
         std::size_t slash = rest.rfind('\\');
         std::string key = slash == std::string::npos ? rest : rest.substr(0, slash);
         std::string valueName = slash == std::string::npos ? "" : rest.substr(slash + 1);
+        if (expansion.registryReads >= kMaxRegistryReads) return std::nullopt;
+        ++expansion.registryReads;
         platform::RegistryValue value;
         if (!platform::ReadRegistryValue(r.root, key, valueName, value)) return fallback;
         return RegistryText(store, value);
@@ -175,6 +184,11 @@ std::optional<std::string> LookupName(const ConfigStore& store, const std::strin
 namespace {
 
 std::string Expand(const ConfigStore& store, std::string_view text, bool convert, bool escapeInserted) {
+    if (expansion.depth == 0) expansion.registryReads = 0;  // a new expansion, a new budget
+    ++expansion.depth;
+    struct Leave {
+        ~Leave() { --expansion.depth; }
+    } leave;
     std::string out;
     std::size_t copyFrom = 0;
     std::size_t scan = 0;
@@ -193,6 +207,10 @@ std::string Expand(const ConfigStore& store, std::string_view text, bool convert
         }
         if (convert && HasHighBytes(*value)) *value = EncodeUtf8(AnsiToUtf16(*value));
         if (escapeInserted) ReplaceAll(*value, "\\", "\\\\");
+        if (out.size() + (at - copyFrom) + value->size() > kMaxExpandedLength) {
+            scan = ref.end;  // too much text: this reference stays as written
+            continue;
+        }
         out.append(text.substr(copyFrom, at - copyFrom));
         out.append(*value);
         copyFrom = scan = ref.end;

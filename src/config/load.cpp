@@ -7,11 +7,12 @@
 namespace vxo {
 
 namespace {
-// GetModuleFileNameA is asked for 260 characters; names must fit the same buffer.
-constexpr std::size_t kMaxPath = 260;
+// An external file larger than this is no configuration: it is passed over like a missing one.
+constexpr std::size_t kMaxExternalFile = std::size_t{16} << 20;
 }  // namespace
 
 std::vector<std::string> ExternalCandidates(const std::string& programPath) {
+    if (programPath.empty()) return {};  // names relative to the working folder: never
     std::size_t nameStart = programPath.find_last_of("/\\");
     nameStart = nameStart == std::string::npos ? 0 : nameStart + 1;
     std::size_t dot = programPath.rfind('.');
@@ -21,7 +22,7 @@ std::vector<std::string> ExternalCandidates(const std::string& programPath) {
     for (const std::string& stem : {programPath, base}) {
         for (const char* ext : {".cfg", ".config"}) {
             std::string name = stem + ext;
-            if (name.size() < kMaxPath) names.push_back(std::move(name));
+            if (name.size() < platform::kMaxPathLength) names.push_back(std::move(name));
         }
     }
     return names;
@@ -31,13 +32,15 @@ void Load(ConfigStore& store) {
     LocatePayload(store);
     store.RefreshCurrentDir();
     store.appDir = DirectoryPart(store.appPath);
+    // Without its own full path the launcher has nothing of its own to read.
+    if (store.appPath.empty()) return;
 
     for (const std::string& name : ExternalCandidates(store.appPath)) {
         if (!platform::CanRead(name)) continue;
         std::string bytes;
-        if (!platform::ReadWholeFile(name, bytes)) continue;
+        if (!platform::ReadWholeFile(name, kMaxExternalFile, bytes)) continue;
         store.AppendText(bytes);
-        break;  // the first candidate that opens is the only one read
+        break;  // the first regular file of a sane size is the only one read
     }
     if (!store.text.empty()) store.text.append("\r\n");
     store.externalLength = static_cast<std::int32_t>(store.text.size());

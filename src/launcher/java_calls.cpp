@@ -15,6 +15,29 @@ jstring NewAnsiString(JNIEnv* env, const char* text) {
     return env->NewString(reinterpret_cast<const jchar*>(units.data()), static_cast<jsize>(units.size()));
 }
 
+// The argument array for main, or null with the runtime's exception pending (out of memory):
+// the filling stops at the first element that cannot be made.
+jobjectArray NewArgumentArray(JNIEnv* env, const std::vector<std::string>& tokens, int count,
+                              char** arguments) {
+    jclass stringClass = env->FindClass("java/lang/String");
+    if (stringClass == nullptr) return nullptr;
+    const jsize length = static_cast<jsize>(tokens.size()) + count;
+    jobjectArray array = env->NewObjectArray(length, stringClass, nullptr);
+    env->DeleteLocalRef(stringClass);
+    for (jsize index = 0; array != nullptr && index < length; ++index) {
+        const std::size_t i = static_cast<std::size_t>(index);
+        const char* text = i < tokens.size() ? tokens[i].c_str() : arguments[i - tokens.size()];
+        jstring element = NewAnsiString(env, text);
+        if (element == nullptr) {
+            env->DeleteLocalRef(array);
+            return nullptr;
+        }
+        env->SetObjectArrayElement(array, index, element);
+        env->DeleteLocalRef(element);
+    }
+    return array;
+}
+
 }  // namespace
 
 bool DescribeAndClearException(JNIEnv* env) {
@@ -36,8 +59,9 @@ void SetSystemProperty(JNIEnv* env, const std::string& assignment) {
         if (system != nullptr) env->DeleteLocalRef(system);
         return;
     }
-    jstring jname = env->NewStringUTF(name.c_str());
-    jstring jvalue = env->NewStringUTF(value.c_str());
+    // The store holds standard UTF-8; the runtime reads its own modified form.
+    jstring jname = env->NewStringUTF(EncodeModifiedUtf8(DecodeUtf8(name)).c_str());
+    jstring jvalue = env->NewStringUTF(EncodeModifiedUtf8(DecodeUtf8(value)).c_str());
     jobject previous = env->CallStaticObjectMethod(system, set, jname, jvalue);
     // An empty name makes setProperty throw: that property is simply not set.
     env->ExceptionClear();
@@ -124,29 +148,17 @@ int RunMain(const JvmHolder& holder, const std::string& className,
         env->DeleteLocalRef(mainClass);
         return kMainMethodMissing;
     }
-    jclass stringClass = env->FindClass("java/lang/String");
-    const jsize length = static_cast<jsize>(tokens.size()) + count;
-    jobjectArray array = env->NewObjectArray(length, stringClass, nullptr);
-    if (array == nullptr) {  // out of memory: the runtime has its exception pending
+    jobjectArray array = NewArgumentArray(env, tokens, count, arguments);
+    if (array == nullptr) {
         DescribeAndClearException(env);
-        env->DeleteLocalRef(stringClass);
         env->DeleteLocalRef(mainClass);
-        return kLaunchOk;
+        return kApplicationFailed;
     }
-    jsize index = 0;
-    auto store = [&](const char* text) {
-        jstring element = NewAnsiString(env, text);
-        env->SetObjectArrayElement(array, index++, element);
-        env->DeleteLocalRef(element);
-    };
-    for (const std::string& token : tokens) store(token.c_str());
-    for (int i = 0; i < count; ++i) store(arguments[i]);
     env->CallStaticVoidMethod(mainClass, main, array);
-    DescribeAndClearException(env);  // an exception from main does not fail the launch
+    bool threw = DescribeAndClearException(env);
     env->DeleteLocalRef(array);
-    env->DeleteLocalRef(stringClass);
     env->DeleteLocalRef(mainClass);
-    return kLaunchOk;
+    return threw ? kApplicationFailed : kLaunchOk;
 }
 
 int ElevationTest() { return platform::ElevationState(); }

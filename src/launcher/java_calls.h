@@ -22,7 +22,8 @@ void SetContextClassLoader(JNIEnv* env, jobject loader);
 // System.getProperty("java.version") as ANSI text; false when System or getProperty is missing.
 bool ReadRuntimeVersion(const JvmHolder& holder, std::string& version);
 
-// Finds the main class and calls main with the tokens followed by the arguments: 0, 7 or 8.
+// Finds the main class and calls main with the tokens followed by the arguments: 0, 7 or 8, or
+// kApplicationFailed when main threw or the argument array could not be built.
 int RunMain(const JvmHolder& holder, const std::string& className,
             const std::vector<std::string>& tokens, int count, char** arguments);
 

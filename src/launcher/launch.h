@@ -9,6 +9,10 @@ class ConfigStore;
 struct JvmHolder;
 
 enum LaunchResult : std::int32_t {
+    // main ended with an uncaught exception, or its argument array could not be built: the
+    // runtime has described the exception, and the process ends with 1 as the java launcher's
+    // does, without a message of its own.
+    kApplicationFailed = -1,
     kLaunchOk = 0,
     kNoRuntime = 1,
     kRuntimeNotValid = 2,
@@ -20,6 +24,8 @@ enum LaunchResult : std::int32_t {
     kAlreadyRunning = 11,
     kVersionTooHigh = 12,
 };
+
+constexpr std::int32_t kApplicationFailedExitCode = 1;
 
 struct LaunchRequest {
     std::int32_t argumentCount = 0;

@@ -33,7 +33,11 @@ void ExportEnvironment(const ConfigStore& store) {
         std::size_t eq = assignment.find('=');
         if (eq == std::string::npos) continue;
         platform::PutEnv(assignment);
-        if (EqualsIgnoreCase(assignment.substr(0, eq), "JAVA_TOOL_OPTIONS")) toolOptionsExported = true;
+        std::string name = assignment.substr(0, eq);
+        // Only a name the system reads as JAVA_TOOL_OPTIONS sets it: POSIX names keep their case.
+        if (platform::kEnvironmentNamesIgnoreCase ? EqualsIgnoreCase(name, "JAVA_TOOL_OPTIONS")
+                                                  : name == "JAVA_TOOL_OPTIONS")
+            toolOptionsExported = true;
     }
     // An inherited JAVA_TOOL_OPTIONS never reaches the virtual machine; only an export sets it.
     if (!toolOptionsExported) platform::PutEnv("JAVA_TOOL_OPTIONS=");
@@ -42,8 +46,8 @@ void ExportEnvironment(const ConfigStore& store) {
 void AddOptions(const ConfigStore& store, JvmHolder& holder) {
     StringList options = store.Values(Keyword::Option);
     for (std::size_t i = 0; i < options.size(); ++i) AddOption(holder, options[i]);
-    std::string classPath = BuildClassPath(store, false) + platform::kPathListSeparator +
-                            BuildClassPath(store, true);
+    std::string classPath = BuildClassPath(store, false);
+    AppendClassPathEntry(classPath, BuildClassPath(store, true));
     AddOption(holder, "-Djava.class.path=" + classPath);
     AddOption(holder, "-Dvxo.class.path=" + classPath);
     AddOption(holder, "-Dvxo.app.path=" + store.AppPath());
@@ -116,6 +120,7 @@ std::int32_t RunLaunchSequence(ConfigStore& store, JvmHolder& holder, const Laun
     AddOptions(store, holder);
     std::string version;
     std::int32_t result = StartAndRun(store, holder, request, version);
+    if (result == kApplicationFailed) return kApplicationFailedExitCode;
     if (result != kLaunchOk) Report(store, result, version);
     return result;
 }

@@ -8,12 +8,18 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace vxo::platform {
 
 // ---- Files and paths -------------------------------------------------------------------------
 
+// Longest path the launcher handles, terminating NUL included: MAX_PATH on Windows, PATH_MAX
+// on POSIX.
+extern const std::size_t kMaxPathLength;
+
 // Full path of the running executable (GetModuleFileNameA with 260 characters; /proc/self/exe).
+// Empty when the system cannot give it in full: a cut path would name another file.
 std::string ModuleFileName();
 
 // Current working directory as the system reports it (no trailing separator added).
@@ -29,9 +35,16 @@ bool SetCurrentDirectory(const std::string& path);
 bool CanRead(const std::string& path);
 bool Exists(const std::string& path);
 
-// Reads a whole file (CreateFileA share read+write, GetFileSize, one ReadFile). Returns false
-// when the file cannot be opened; `out` then holds nothing. Short reads keep what was read.
-bool ReadWholeFile(const std::string& path, std::string& out);
+// Reads a whole regular file of at most `maxSize` bytes (CreateFileA share read+write, one
+// ReadFile). Returns false, with `out` empty, when the file cannot be opened, is not a regular
+// file (a folder, a FIFO, a device) or is larger than `maxSize`; opening never blocks. Short
+// reads keep what was read.
+bool ReadWholeFile(const std::string& path, std::size_t maxSize, std::string& out);
+
+// A text naming the folder itself rather than the path that leads to it, so that two paths
+// through links or junctions to one folder give the same text (POSIX: device and inode;
+// Windows: the final path). Empty when the folder cannot be opened.
+std::string FolderIdentity(const std::string& path);
 
 // A read-only view of a whole file. Empty (data() == nullptr, size() == 0) when the file cannot
 // be opened or mapped; a zero-length file is empty too.
@@ -204,6 +217,14 @@ std::u16string LoadStringResource(int number);
 extern const char kPathListSeparator;
 // Name of the runtime library: "jvm.dll" or "libjvm.so".
 extern const char* const kJvmLibraryName;
+// Name of the runtime's splash library, found in the folder above the runtime library's.
+extern const char* const kSplashLibraryName;
+// True where environment variable names ignore letter case (Windows).
+extern const bool kEnvironmentNamesIgnoreCase;
+// Runtime homes the system itself points at, in order of preference (POSIX: the home of the
+// `java` that PATH finds, through its links, then the distribution's default). Windows finds
+// its system runtime in the registry and returns nothing here.
+std::vector<std::string> SystemRuntimeHomes();
 // Folders under a runtime home where the library is looked for, in order.
 extern const char* const kJvmHomeSubdirs[4];
 // True where the companion natives are bound by RegisterNatives after the virtual machine is

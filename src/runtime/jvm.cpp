@@ -44,7 +44,8 @@ int LoadJvmLibrary(JvmHolder& holder, const std::string& path) {
     // The runtime's own dependencies may live in the folder above the library.
     std::string above = DirectoryPart(path) + "..";
     std::string searchPath = platform::GetEnv("PATH").value_or("");
-    platform::PutEnv("PATH=" + searchPath + platform::kPathListSeparator + above);
+    if (!searchPath.empty()) searchPath.push_back(platform::kPathListSeparator);
+    platform::PutEnv("PATH=" + searchPath + above);
     holder.library = platform::LoadLibrary(path);
     if (holder.library != nullptr) return kJvmOk;
     ReportSystemError(path);

@@ -35,22 +35,30 @@ void CutLastComponent(std::string& path) {
     if (pos != std::string::npos && pos != 0) path.resize(pos);
 }
 
+// Relative "jvmdll" and "jre" values name places beside the program, never in the working
+// folder: a runtime planted where the user happens to start the program must not be loaded.
 std::string ConfiguredLibrary(const ConfigStore& store) {
     std::string value = ExpandValue(store, store.Value(Keyword::JvmDll), false);
-    if (value.empty()) return std::string();
-    std::string path = store.ResolvePath(value);
-    return platform::CanRead(path) ? path : std::string();
+    std::string path = store.ResolveInAppDir(value);
+    return !path.empty() && platform::CanRead(path) ? path : std::string();
 }
 
 std::string RuntimeBesideProgram(const ConfigStore& store) {
     std::string value = ExpandValue(store, store.Value(Keyword::Jre), false);
     if (value.empty()) value = "./jre/";
-    return FindJvmInHome(store, store.ResolvePath(value));
+    std::string home = store.ResolveInAppDir(value);
+    return home.empty() ? std::string() : FindJvmInHome(store, home);
 }
 
-std::string RegistryRuntimes(const ConfigStore& store) {
+// The system's registered runtime: the vendors' registry keys, then whatever the system
+// itself points at where there is no registry.
+std::string SystemRuntime(const ConfigStore& store) {
     for (const char* key : kJavaSoftKeys) {
         std::string found = LookupRegistryRuntime(store, key);
+        if (!found.empty()) return found;
+    }
+    for (const std::string& home : platform::SystemRuntimeHomes()) {
+        std::string found = FindJvmInHome(store, home);
         if (!found.empty()) return found;
     }
     return std::string();
@@ -70,7 +78,7 @@ std::string RunSource(const ConfigStore& store, char letter) {
     switch (letter) {
         case 'c': return ConfiguredLibrary(store);
         case 'b': return RuntimeBesideProgram(store);
-        case 's': return RegistryRuntimes(store);
+        case 's': return SystemRuntime(store);
         case 'i': return LookupRegistryRuntime(store, kIbmKey);
         case 'e': return EnvironmentRuntime(store);
         default: return std::string();  // not a source letter: skipped

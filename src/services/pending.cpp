@@ -4,7 +4,6 @@
 
 namespace vxo {
 
-std::string SplashLibraryPath(const ConfigStore&) { return std::string(); }
 void StartRuntimeSplash(const std::string&, const ConfigStore&) {}
 bool StartNativeSplash(const std::string&) { return false; }
 void CloseSplashAfter(int) {}

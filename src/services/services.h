@@ -13,6 +13,8 @@ namespace vxo {
 class ConfigStore;
 
 // Splash: the runtime's splash library beside the runtime, or the native bitmap window.
+// The path of the runtime's splash library in the folder above the runtime library, or empty;
+// it runs the process's first runtime search, whose result the launch reuses.
 std::string SplashLibraryPath(const ConfigStore& store);
 void StartRuntimeSplash(const std::string& libraryPath, const ConfigStore& store);
 bool StartNativeSplash(const std::string& title);

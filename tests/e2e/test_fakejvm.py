@@ -40,11 +40,12 @@ class FakeJvmCase:
         return self.target.run(program, args, env=env)
 
     def events(self):
-        return self.log.read_text(encoding="utf-8").splitlines() if self.log.exists() else []
+        # Property values are logged as the launcher's bytes: modified UTF-8, surrogates and all.
+        return self.log.read_bytes().decode("utf-8", "surrogatepass").splitlines() if self.log.exists() else []
 
     def test_options_properties_and_arguments(self):
         program = self.program(MAIN + "option -Xmx512m\noption -Dz=1\nproperty a=b=c\nproperty flag\n"
-                               'argv "a b" c\n')
+                               'argv "a b" c\nproperty u=x\U0001F600y\n')
         out = self.start(program, ["x", "\u00e9"])
         self.assertEqual(out.returncode, 0, out.stderr)
         events = self.events()
@@ -52,11 +53,12 @@ class FakeJvmCase:
         path = self.target.path(program)
         sep = ";" if self.target.exe else ":"
         home = path[:path.rfind("\\" if self.target.exe else "/") + 1]
-        self.assertEqual(options[:6], ["-Xmx512m", "-Dz=1", f"-Djava.class.path={path}{sep}",
-                                       f"-Dvxo.class.path={path}{sep}", f"-Dvxo.app.path={path}",
+        self.assertEqual(options[:6], ["-Xmx512m", "-Dz=1", f"-Djava.class.path={path}",
+                                       f"-Dvxo.class.path={path}", f"-Dvxo.app.path={path}",
                                        f"-Dapplication.home={home}"])
         self.assertIn("setProperty a=b=c", events)
         self.assertIn("setProperty flag=", events)
+        self.assertIn("setProperty u=x\ud83d\ude00y", events)  # one surrogate pair, as Java holds it
         self.assertIn("main demo/Main", events)
         args = [e[4:] for e in events if e.startswith("arg ")]
         self.assertEqual(args, ["a b", "c", "x", "\u00e9"])
@@ -86,7 +88,7 @@ class FakeJvmCase:
             ("version passes", "minjre 1.8\nmaxjre 1.8\n", "full", {"VXO_FAKEJVM_VERSION": "1.8.0_401"}, 0, ""),
             ("no version needed", "", "full", {"VXO_FAKEJVM_NO_SYSTEM": "1"}, 0, ""),
             ("impl entry point", "", "impl-only", {}, 0, ""),
-            ("main throws", "", "full", {"VXO_FAKEJVM_MAIN_THROW": "1"}, 0, ""),
+            ("main throws", "", "full", {"VXO_FAKEJVM_MAIN_THROW": "1"}, 1, ""),
             ("System.exit", "", "full", {"VXO_FAKEJVM_MAIN_EXIT": "3"}, 3, ""),
         ]
         for name, config, variant, env, code, message in cases:

@@ -36,7 +36,7 @@ class LaunchTest(unittest.TestCase):
                 p = self.props(out)
                 self.assertEqual(p["vxo.app.path"], str(program))
                 self.assertEqual(p["application.home"], str(program.parent) + "/")
-                self.assertEqual(p["java.class.path"], str(program) + ":")
+                self.assertEqual(p["java.class.path"], str(program))
                 self.assertEqual(p["vxo.class.path"], p["java.class.path"])
                 self.assertIn("args=[<x>, <y>]", lines(out))
 
@@ -65,8 +65,10 @@ class LaunchTest(unittest.TestCase):
         folder.mkdir()
         for name in ("a1.txt", "a2.txt", "b.log"):
             (folder / name).write_text("x")
-        cases = [("", "<*.txt>"), ("wildcard true\n", "<a1.txt>, <a2.txt>"),
-                 ("wildcard AUTO\n", "<a1.txt>, <a2.txt>"), ("wildcard all\n", "<a1.txt>, <a2.txt>"),
+        # The shell has expanded what the user left unquoted: a wildcard that still arrives was
+        # quoted, so only "all" expands it, whether or not the argument holds a blank.
+        cases = [("", "<*.txt>"), ("wildcard true\n", "<*.txt>"),
+                 ("wildcard AUTO\n", "<*.txt>"), ("wildcard all\n", "<a1.txt>, <a2.txt>"),
                  ("wildcard yes\n", "<*.txt>")]
         for config, expected in cases:
             with self.subTest(config=config):
@@ -75,11 +77,14 @@ class LaunchTest(unittest.TestCase):
                 self.assertEqual(sorted(got[6:-1].split(", ")), sorted(expected.split(", ")))
         out, _ = self.launch(BASE + "wildcard true\n", ["*.none", "sp ace"], cwd=folder)
         self.assertIn("args=[<*.none>, <sp ace>]", lines(out))
+        (folder / "x y1").write_text("x")
+        out, _ = self.launch(BASE + "wildcard all\n", ["x y*", "a1*"], cwd=folder)
+        self.assertIn("args=[<x y1>, <a1.txt>]", lines(out))
 
     def test_jvm_options_in_order(self):
         out, program = self.launch(BASE + "option -Xmx64m\noption -Dprobe.a=1\n")
         opts = [l[7:] for l in lines(out) if l.startswith("jvmopt ")]
-        cp = f"{program}:"
+        cp = f"{program}"
         # The runtime consumes -Djava.class.path itself and does not list it among its inputs.
         self.assertEqual(opts[:5], ["-Xmx64m", "-Dprobe.a=1", f"-Dvxo.class.path={cp}",
                                     f"-Dvxo.app.path={program}", f"-Dapplication.home={program.parent}/"])
@@ -103,6 +108,9 @@ class LaunchTest(unittest.TestCase):
         self.assertIn("env PROBE_EXPORT=yes", lines(out))
         out, _ = self.launch(BASE + "export JAVA_TOOL_OPTIONS=-Dprobe.a=tool\n", env_extra=inherited)
         self.assertIn("prop probe.a=tool", lines(out))
+        # POSIX names keep their case: another name does not let the inherited value through.
+        out, _ = self.launch(BASE + "export java_tool_options=-Dprobe.a=lower\n", env_extra=inherited)
+        self.assertIn("env JAVA_TOOL_OPTIONS=null", lines(out))
 
     def test_version_bounds(self):
         major = VERSION.split(".")[0]
@@ -149,7 +157,7 @@ class LaunchTest(unittest.TestCase):
         out, _ = self.launch(BASE, ["exit=3"])
         self.assertEqual(out.returncode, 3)
         out, _ = self.launch(BASE, ["throw"])
-        self.assertEqual(out.returncode, 0)
+        self.assertEqual(out.returncode, 1)  # as the java launcher ends an uncaught exception
         self.assertIn(b"probe failure", out.stderr)
         out, _ = self.launch(BASE, ["thread"])
         self.assertEqual(out.returncode, 0)
@@ -244,11 +252,12 @@ class RuntimeSourceTest(unittest.TestCase):
         empty.mkdir()
         cases = [
             ("beside the program", "", None, beside, 0),
-            ("nothing anywhere", "", None, None, 1),
+            ("nothing anywhere", "jre_order cbie\n", None, None, 1),
+            ("the system's java through PATH", "", None, None, 0),
             ("JAVA_HOME", "", {"JAVA_HOME": str(JAVA_HOME)}, None, 0),
             ("JRE_HOME without runtime, JAVA_HOME", "jre_order e\n",
              {"JRE_HOME": str(empty), "JAVA_HOME": str(JAVA_HOME)}, None, 0),
-            ("order without e", "jre_order cbsi\n", {"JAVA_HOME": str(JAVA_HOME)}, None, 1),
+            ("order without e", "jre_order cbi\n", {"JAVA_HOME": str(JAVA_HOME)}, None, 1),
             ("jre keyword", f"jre {JAVA_HOME}\njre_order b\n", None, None, 0),
             ("vm keyword", f"jre {JAVA_HOME}\nvm server\n", None, None, 0),
             ("relative jvmdll", "jvmdll jre/lib/server/libjvm.so\njre_order c\n", None, beside, 0),
@@ -273,14 +282,13 @@ class ClassPathTest(unittest.TestCase):
             (folder / rel).write_text("x")
         program = self.ws.pack(BASE + "classpath extra.jar;missing.jar\nlibs lib\njava_classpath "
                                f"{folder}/lib/*.jar\n", folder=folder)
-        out = run(program, env_extra={"CLASSPATH": "/env/one.jar:/env/two.jar"})
+        out = run(program, env_extra={"CLASSPATH": "/env/one.jar::/env/two.jar:"})
         cp = next(l for l in lines(out) if l.startswith("prop java.class.path="))[len("prop java.class.path="):]
         entries = cp.split(":")
         self.assertEqual(entries[:2], [str(program), f"{folder}/lib/a.jar"])
-        self.assertEqual(entries[2], "")  # the application half starts with its separator
-        self.assertEqual(entries[3:5], [f"{folder}/extra.jar", f"{folder}/missing.jar"])
-        self.assertEqual(sorted(entries[5:7]), sorted([f"{folder}/lib/a.jar", f"{folder}/lib/sub/b.zip"]))
-        self.assertEqual(entries[7:], ["/env/one.jar", "/env/two.jar"])
+        self.assertEqual(entries[2:4], [f"{folder}/extra.jar", f"{folder}/missing.jar"])
+        self.assertEqual(sorted(entries[4:6]), sorted([f"{folder}/lib/a.jar", f"{folder}/lib/sub/b.zip"]))
+        self.assertEqual(entries[6:], ["/env/one.jar", "/env/two.jar"])  # empty elements dropped
 
     def test_forcecwd(self):
         folder = self.ws.root / "app"
@@ -288,6 +296,111 @@ class ClassPathTest(unittest.TestCase):
         program = self.ws.pack(BASE + "forcecwd ../data\n", folder=folder)
         out = run(program, cwd="/")
         self.assertIn(f"cwd={self.ws.root.resolve()}/data", lines(out))
+
+
+class HardeningTest(unittest.TestCase):
+    """What a program must never take from the folder it is started in, and inputs that must
+    neither hang the launcher nor garble its text."""
+
+    def setUp(self):
+        self.ws = Workspace()
+        self.cwd = self.ws.root / "cwd"
+        for rel, text in (("probe/Planted.class", "x"), ("planted.txt", "x"),
+                          ("META-INF/services/java.lang.Runnable", "probe.Planted\n"),
+                          ("jre/lib/server/libjvm.so", "not a library"), ("lib/server/libjvm.so", "no")):
+            (self.cwd / rel).parent.mkdir(parents=True, exist_ok=True)
+            (self.cwd / rel).write_text(text)
+
+    def tearDown(self):
+        self.ws.close()
+
+    def test_working_folder_is_never_searched(self):
+        env = {"JAVA_HOME": str(JAVA_HOME)}
+        cases = [
+            ("class path", BASE, {}, 0),
+            ("empty configured elements", BASE + "classpath ;;\njava_classpath ;\n", {"CLASSPATH": ":"}, 0),
+            ("empty CLASSPATH", BASE, {"CLASSPATH": ""}, 0),
+            ("default jre folder", "mainclass probe.Probe\n", env, 0),
+            ("relative jre", "mainclass probe.Probe\njre .\n", env, 0),
+            ("relative jvmdll", "mainclass probe.Probe\njre_order c\njvmdll jre/lib/server/libjvm.so\n", {}, 1),
+            ("forcecwd to a runtime", "mainclass probe.Probe\nforcecwd " + str(self.cwd) + "\n", env, 0),
+        ]
+        for name, config, extra, code in cases:
+            with self.subTest(name):
+                program = self.ws.pack(config, folder=self.ws.root / "app")
+                out = run(program, ["planted"], cwd=self.cwd, env_extra=extra, env_remove=("JAVA_HOME",))
+                self.assertEqual(out.returncode, code, out.stderr)
+                self.assertFalse([l for l in lines(out) if l.startswith("planted ") and l.endswith("true")])
+
+    def test_first_runtime_search_precedes_exports(self):
+        cases = [("export JAVA_HOME=/nonexistent\n", {"JAVA_HOME": str(JAVA_HOME)}, 0),
+                 (f"export JAVA_HOME={JAVA_HOME}\n", {}, 1)]
+        for config, env, code in cases:
+            with self.subTest(config=config):
+                program = self.ws.pack("mainclass probe.Probe\njre_order e\n" + config)
+                self.assertEqual(run(program, env_extra=env, env_remove=("JAVA_HOME",)).returncode, code)
+
+    def test_library_folders_and_external_files_are_bounded(self):
+        app = self.ws.root / "bounded"
+        (app / "lib" / "sub").mkdir(parents=True)
+        (app / "lib" / "a.jar").write_text("x")
+        (app / "lib" / "self").symlink_to(".")
+        (app / "lib" / "sub" / "up").symlink_to("..")
+        big = self.ws.root / "big"
+        with open(big, "wb") as f:
+            f.truncate(17 << 20)
+        fifo = self.ws.root / "fifo"
+        os.mkfifo(fifo)
+        cases = [("bare libs line", "libs\njava_libs\n", None), ("folder linked to itself", "libs lib\n", None),
+                 ("external FIFO", "", fifo), ("external /dev/zero", "", Path("/dev/zero")),
+                 ("external file of 17 MiB", "", big)]
+        for name, config, external in cases:
+            with self.subTest(name):
+                program = self.ws.pack(BASE + config, folder=app)
+                for candidate in (app / "app.cfg", app / "app.config"):
+                    candidate.unlink(missing_ok=True)
+                if external:
+                    (app / "app.cfg").symlink_to(external)
+                    (app / "app.config").write_text("property probe.a=next candidate\n")
+                out = run(program, timeout=30)
+                self.assertEqual(out.returncode, 0, out.stderr)
+                cp = next(l for l in lines(out) if l.startswith("prop java.class.path="))
+                self.assertEqual(cp.count("a.jar"), 1 if "lib" in config.split() else 0)
+                if external:
+                    self.assertIn("prop probe.a=next candidate", lines(out))
+
+    def test_text_is_never_cut(self):
+        utf8 = {"LC_ALL": "C.UTF-8"}
+        cases = [
+            ("payload", "property probe.utf8=x\U0001F600y\nargv x\U0001F600y\n", None, [], utf8,
+             "x\U0001F600y", "<x\\uD83D\\uDE00y>"),
+            ("external file", "", "\ufeffproperty probe.utf8=\u4e2d\U00020000\n", [], utf8,
+             "\u4e2d\U00020000", ""),
+            ("argument", "", None, ["x\U0001F600y".encode(), b"bad\xfftail"], utf8, None,
+             "<x\\uD83D\\uDE00y>, <bad\\uFFFDtail>"),
+            ("ASCII locale", "", None, ["caf\u00e9!".encode()], {"LC_ALL": "C"}, None, "<caf\\uFFFD\\uFFFD!>"),
+        ]
+        for name, config, external, args, env, prop, expected in cases:
+            with self.subTest(name):
+                folder = self.ws.root / name.replace(" ", "-")
+                program = self.ws.pack(BASE + config, folder=folder)
+                if external:
+                    (folder / "app.cfg").write_bytes(external.encode("utf-8"))
+                out = run(program, args, env_extra=env)
+                self.assertEqual(out.returncode, 0, out.stderr)
+                text = out.stdout.decode("utf-8")
+                if prop:
+                    self.assertIn(f"prop probe.utf8={prop}", text.splitlines())
+                if expected:
+                    self.assertIn(f"args=[{expected}]", text.splitlines())
+
+    def test_argument_array_that_cannot_be_built(self):
+        # Three million strings in a heap of 8 MiB: the filling stops at the first failure.
+        program = self.ws.pack(BASE + "option -Xmx8m\nargv " + " a" * 3_000_000 + "\n")
+        out = run(program, timeout=120)
+        self.assertEqual(out.returncode, 1)
+        self.assertIn(b"OutOfMemoryError", out.stderr)
+        self.assertNotIn(b"args=", out.stdout)
 
 
 if __name__ == "__main__":

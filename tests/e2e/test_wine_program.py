@@ -503,5 +503,24 @@ class PathRetryTest(WineProgramCase):
                 self.assertEqual(self.events(), [])
 
 
+class LongProgramPathTest(WineProgramCase):
+    def test_program_path_that_does_not_fit(self):
+        # The system cuts a path of 260 characters or more: the launcher then reads nothing, least
+        # of all what the working folder offers under the names a cut path would give.
+        folder = self.ws.root.joinpath(*(["d" * 90] * 3))
+        program = self.program(MAIN + "jre_order cb\njre jre\n", folder=folder)
+        self.assertGreater(len(TARGET.path(program)), 260)
+        cwd = self.ws.root / "cwd"
+        (cwd / "jre" / "bin" / "server").mkdir(parents=True)
+        shutil.copy(TARGET.fake("full"), cwd / "jre" / "bin" / "server" / "jvm.dll")
+        for name in (".cfg", ".config"):
+            (cwd / name).write_text(MAIN + "jvmdll jre\\bin\\server\\jvm.dll\nmessage 1=planted\n")
+        self.log.unlink(missing_ok=True)
+        out = TARGET.run(program, env=self.env(), cwd=cwd, timeout=180)
+        self.assertEqual(out.returncode, 1, out.stderr)
+        self.assertEqual(out.stderr.decode("cp1252").splitlines(), [NOT_FOUND])
+        self.assertEqual(self.events(), [])
+
+
 if __name__ == "__main__":
     unittest.main(verbosity=2)

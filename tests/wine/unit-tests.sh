@@ -31,6 +31,8 @@ reg add "$user" /v Expand /t REG_EXPAND_SZ /d '%VXO_UNIT_DIR%\sub %APPLICATION_H
 reg add "$user" /v Dword /t REG_DWORD /d 0xffffffff /f
 reg add "$user" /v Binary /t REG_BINARY /d 0102 /f
 reg add "$user" /v Self /t REG_EXPAND_SZ /d '%{HKCU\Software\VexiloUnit\Self}%' /f
+fan='%{HKCU\Software\VexiloUnit\Fan}%'
+reg add "$user" /v Fan /t REG_EXPAND_SZ /d "$fan$fan$fan$fan" /f
 reg add "$user\Def" /ve /t REG_SZ /d 'default value' /f
 reg add 'HKCU\VexiloUnitTop' /ve /t REG_SZ /d 'top default' /f
 # Wine's reg stores REG_DWORD_BIG_ENDIAN data little-endian; an import sets the exact bytes.

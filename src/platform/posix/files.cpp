@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <vector>
@@ -14,12 +15,11 @@
 
 namespace vxo::platform {
 
-namespace {
-constexpr std::size_t kMaxPath = 260;
-}
-
+const std::size_t kMaxPathLength = PATH_MAX;
 const char kPathListSeparator = ':';
 const char* const kJvmLibraryName = "libjvm.so";
+const char* const kSplashLibraryName = "libsplashscreen.so";
+const bool kEnvironmentNamesIgnoreCase = false;
 const char* const kJvmHomeSubdirs[4] = {"", "lib/", "jre/lib/", "../jre/lib/"};
 const bool kRegistersNativesItself = true;
 
@@ -55,7 +55,7 @@ std::string FullPathName(const std::string& path) {
     for (const std::string& part : parts) out += "/" + part;
     if (out.empty()) out = "/";
     if (!absolute.empty() && absolute.back() == '/' && out != "/") out.push_back('/');
-    return out.size() < kMaxPath ? out : std::string();
+    return out.size() < kMaxPathLength ? out : std::string();
 }
 
 bool SetCurrentDirectory(const std::string& path) { return chdir(path.c_str()) == 0; }
@@ -64,24 +64,35 @@ bool CanRead(const std::string& path) { return access(path.c_str(), R_OK) == 0; 
 
 bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 
-bool ReadWholeFile(const std::string& path, std::string& out) {
+bool ReadWholeFile(const std::string& path, std::size_t maxSize, std::string& out) {
     out.clear();
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that opening a FIFO does not wait for a writer.
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) return false;
     struct stat st {};
-    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {  // a folder does not open, as on Windows
-        close(fd);
-        return false;
-    }
-    // Read to the end rather than trusting the size: files under /proc report 0.
+    bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    // Read to the end rather than trusting the size: files under /proc report 0. One byte past
+    // the limit tells a file that is too large.
     char buffer[65536];
-    for (;;) {
+    while (regular) {
         ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
+        if (out.size() + static_cast<std::size_t>(n) > maxSize) {
+            regular = false;
+            break;
+        }
         out.append(buffer, static_cast<std::size_t>(n));
     }
     close(fd);
-    return true;
+    if (!regular) out.clear();
+    return regular;
+}
+
+std::string FolderIdentity(const std::string& path) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return std::string();
+    return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
 }
 
 MappedFile MappedFile::Open(const std::string& path) {
@@ -141,6 +152,32 @@ void PutEnv(const std::string& assignment) {
     } else {
         setenv(name.c_str(), value.c_str(), 1);
     }
+}
+
+std::vector<std::string> SystemRuntimeHomes() {
+    std::vector<std::string> homes;
+    // The first `java` on PATH, as a shell would run it; relative entries (the empty one among
+    // them) would mean the working folder and are passed over.
+    std::string path = GetEnv("PATH").value_or("");
+    std::size_t start = 0;
+    while (start < path.size()) {
+        std::size_t end = path.find(':', start);
+        if (end == std::string::npos) end = path.size();
+        std::string candidate = path.substr(start, end - start) + "/java";
+        start = end + 1;
+        struct stat st {};
+        if (candidate[0] != '/' || stat(candidate.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
+            access(candidate.c_str(), X_OK) != 0)
+            continue;
+        char real[PATH_MAX];
+        if (realpath(candidate.c_str(), real) == nullptr) break;
+        std::string home = real;  // <home>/bin/java
+        for (int up = 0; up < 2 && home.rfind('/') != std::string::npos; ++up) home.resize(home.rfind('/'));
+        if (!home.empty()) homes.push_back(home);
+        break;
+    }
+    homes.emplace_back("/usr/lib/jvm/default-java");
+    return homes;
 }
 
 bool ReadRegistryValue(RegistryRoot, const std::string&, const std::string&, RegistryValue&) {

@@ -200,7 +200,8 @@ void InitCommonControls() {}
 
 std::string CommandLine() {
     std::string raw;
-    if (!ReadWholeFile("/proc/self/cmdline", raw)) return std::string();
+    constexpr std::size_t kMaxCommandLine = std::size_t{1} << 30;
+    if (!ReadWholeFile("/proc/self/cmdline", kMaxCommandLine, raw)) return std::string();
     std::string line;
     std::size_t start = 0;
     while (start < raw.size()) {
@@ -209,7 +210,9 @@ std::string CommandLine() {
         std::string arg = raw.substr(start, end - start);
         start = end + 1;
         if (!line.empty()) line.push_back(' ');
-        if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos) {
+        // The shell has expanded every wildcard the user left unquoted: one that still arrives
+        // was quoted on purpose, so it is quoted here too, blanks or not.
+        if (!arg.empty() && arg.find_first_of(" \t\"*?") == std::string::npos) {
             line += arg;
             continue;
         }

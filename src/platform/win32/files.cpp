@@ -9,6 +9,8 @@
 
 namespace vxo::platform {
 
+const std::size_t kMaxPathLength = 260;
+
 using win32::UniqueHandle;
 using win32::UniqueView;
 
@@ -79,23 +81,47 @@ bool CanRead(const std::string& path) { return _access(path.c_str(), 4) == 0; }
 
 bool Exists(const std::string& path) { return _access(path.c_str(), 0) == 0; }
 
-bool ReadWholeFile(const std::string& path, std::string& out) {
+bool ReadWholeFile(const std::string& path, std::size_t maxSize, std::string& out) {
     out.clear();
     UniqueHandle file = OpenForReading(path);
-    if (!file.valid()) return false;
-    const DWORD size = ::GetFileSize(file.get(), nullptr);
-    if (size == INVALID_FILE_SIZE && ::GetLastError() != NO_ERROR) return false;
+    if (!file.valid() || ::GetFileType(file.get()) != FILE_TYPE_DISK) return false;
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!::GetFileInformationByHandle(file.get(), &info) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return false;
+    const unsigned long long size =
+        (static_cast<unsigned long long>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    if (size > maxSize || size > MAXDWORD) return false;
     if (size == 0) return true;
     try {
-        out.resize(size);
+        out.resize(static_cast<std::size_t>(size));
     } catch (const std::bad_alloc&) {
         out.clear();
         return false;
     }
     DWORD read = 0;
-    if (!::ReadFile(file.get(), &out[0], size, &read, nullptr)) read = 0;
+    if (!::ReadFile(file.get(), &out[0], static_cast<DWORD>(size), &read, nullptr)) read = 0;
     out.resize(read);
     return true;
+}
+
+std::string FolderIdentity(const std::string& path) {
+    // Backup semantics open folders; the final path follows junctions and links to their end.
+    UniqueHandle folder(::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!folder.valid()) return {};
+    std::string name(kPathBufferSize, '\0');
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const DWORD length = ::GetFinalPathNameByHandleA(folder.get(), &name[0],
+                                                         static_cast<DWORD>(name.size()), 0);
+        if (length == 0) return {};
+        if (length < name.size()) {
+            name.resize(length);
+            return name;
+        }
+        name.assign(length + 1, '\0');  // the call asked for this much, NUL included
+    }
+    return {};
 }
 
 // ---- MappedFile ------------------------------------------------------------------------------

@@ -12,6 +12,8 @@ using win32::UniqueView;
 
 const char kPathListSeparator = ';';
 const char* const kJvmLibraryName = "jvm.dll";
+const char* const kSplashLibraryName = "splashscreen.dll";
+const bool kEnvironmentNamesIgnoreCase = true;
 
 namespace win32 {
 

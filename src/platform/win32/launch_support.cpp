@@ -11,6 +11,9 @@ const char* const kJvmHomeSubdirs[4] = {"", "bin\\", "jre\\bin\\", "..\\jre\\bin
 // System.load of the program file binds the companion natives to its exports.
 const bool kRegistersNativesItself = false;
 
+// The registry names the system's runtimes on Windows.
+std::vector<std::string> SystemRuntimeHomes() { return {}; }
+
 std::string CommandLine() {
     const char* line = GetCommandLineA();
     return line != nullptr ? std::string(line) : std::string();

@@ -5,6 +5,7 @@
 
 #include <clocale>
 
+#include "platform/platform.h"
 #include "test_support.h"
 
 namespace vxo {
@@ -162,9 +163,12 @@ TEST(ExternalCandidates, ExtensionOnlyFromTheFileName) {
     EXPECT_EQ(ExternalCandidates("C:\\tools.old\\app"),
               (std::vector<std::string>{"C:\\tools.old\\app.cfg", "C:\\tools.old\\app.config",
                                         "C:\\tools.old\\app.cfg", "C:\\tools.old\\app.config"}));
-    // Names that would not fit the 260-character buffer are not built.
-    std::string longPath = "C:\\" + std::string(250, 'a') + ".exe";
-    EXPECT_EQ(ExternalCandidates(longPath), (std::vector<std::string>{longPath.substr(0, 253) + ".cfg"}));
+    // Names that would not fit the system's path buffer are not built; no program path, no names.
+    const std::size_t room = platform::kMaxPathLength - 1;
+    std::string longPath = "C:\\" + std::string(room - 9, 'a') + ".exe";
+    EXPECT_EQ(ExternalCandidates(longPath),
+              (std::vector<std::string>{longPath.substr(0, longPath.size() - 4) + ".cfg"}));
+    EXPECT_TRUE(ExternalCandidates("").empty());
 }
 
 TEST(ResolvePath, ProgramFolderThenWorkingFolder) {
@@ -185,6 +189,10 @@ TEST(ResolvePath, ProgramFolderThenWorkingFolder) {
     EXPECT_EQ(store.ResolvePath("both.jar"), appDir + "both.jar");
     EXPECT_EQ(store.ResolvePath("only-in-cwd.jar"), cwdDir + "only-in-cwd.jar");
     EXPECT_EQ(store.ResolvePath("nowhere.jar"), appDir + "nowhere.jar");
+    // Native code resolves beside the program only, and nowhere without a program folder.
+    EXPECT_EQ(store.ResolveInAppDir("only-in-cwd.jar"), appDir + "only-in-cwd.jar");
+    EXPECT_EQ(store.ResolveInAppDir("/abs/x"), "/abs/x");
+    EXPECT_EQ(ConfigStore(false, "").ResolveInAppDir("jre/"), "");
 }
 
 }  // namespace

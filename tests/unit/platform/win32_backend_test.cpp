@@ -161,21 +161,36 @@ TEST(Win32Files, ReadWholeFile) {
     dir.MakeDir("folder");
     const struct {
         std::string name;
+        std::size_t limit;
         bool ok;
         std::string expected;
     } cases[] = {
-        {"binary.bin", true, binary},  // no text-mode translation, NUL and ^Z kept
-        {"large.bin", true, large},
-        {"empty.bin", true, ""},
-        {"missing.bin", false, ""},
-        {"folder", false, ""},
+        {"binary.bin", 100, true, binary},  // no text-mode translation, NUL and ^Z kept
+        {"large.bin", large.size(), true, large},
+        {"large.bin", large.size() - 1, false, ""},  // one byte too many: not read at all
+        {"empty.bin", 0, true, ""},
+        {"missing.bin", 100, false, ""},
+        {"folder", 100, false, ""},
+        {"NUL", 100, false, ""},  // a device is no file
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         std::string out = "left over";
-        EXPECT_EQ(ReadWholeFile(dir / c.name, out), c.ok);
+        EXPECT_EQ(ReadWholeFile(c.name == "NUL" ? c.name : dir / c.name, c.limit, out), c.ok);
         EXPECT_EQ(out, c.expected);
     }
+}
+
+TEST(Win32Files, FolderIdentityNamesTheFolderNotThePath) {
+    TempDir dir;
+    dir.MakeDir("one");
+    dir.MakeDir("two");
+    const std::string one = FolderIdentity(dir / "one");
+    EXPECT_FALSE(one.empty());
+    EXPECT_EQ(FolderIdentity(dir / "ONE"), one);
+    EXPECT_EQ(FolderIdentity(dir / "two\\..\\one\\"), one);
+    EXPECT_NE(FolderIdentity(dir / "two"), one);
+    EXPECT_EQ(FolderIdentity(dir / "missing"), "");
 }
 
 TEST(Win32Files, ReadWholeFileWhileAnotherWriterHoldsIt) {
@@ -186,7 +201,7 @@ TEST(Win32Files, ReadWholeFileWhileAnotherWriterHoldsIt) {
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(writer.valid());
     std::string out;
-    EXPECT_TRUE(ReadWholeFile(dir / "held.txt", out));
+    EXPECT_TRUE(ReadWholeFile(dir / "held.txt", 100, out));
     EXPECT_EQ(out, "content");
     const MappedFile mapped = MappedFile::Open(dir / "held.txt");
     EXPECT_EQ(mapped.size(), 7u);
@@ -797,8 +812,9 @@ TEST(Win32Handles, EveryOperationReleasesWhatItOpens) {
              AcquireSingleInstance(eventName, 0, code);
          },
          0},
-        {"read a file", [&] { std::string out; ReadWholeFile(dir / "file.bin", out); }, 0},
-        {"read a missing file", [&] { std::string out; ReadWholeFile(dir / "none", out); }, 0},
+        {"read a file", [&] { std::string out; ReadWholeFile(dir / "file.bin", 1 << 20, out); }, 0},
+        {"read a missing file", [&] { std::string out; ReadWholeFile(dir / "none", 1 << 20, out); }, 0},
+        {"name a folder", [&] { FolderIdentity(dir.path()); }, 0},
         {"map and drop a file", [&] { MappedFile::Open(dir / "file.bin"); }, 0},
         {"map, move and drop a file",
          [&] {

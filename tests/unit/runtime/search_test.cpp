@@ -27,10 +27,17 @@ protected:
     ConfigStore Store(const std::string& config) {
         ConfigStore store(false, dir / "app/tool.exe");
         store.AppendText(config);
+        // The working folder holds a runtime of its own, which no source may pick up.
+        std::string saved = std::filesystem::current_path().string();
+        std::filesystem::current_path(dir / "cwd");
+        store.RefreshCurrentDir();
+        std::filesystem::current_path(saved);
         return store;
     }
     void SetUp() override {
         std::filesystem::create_directories(dir / "app");
+        for (std::string sub : {"", "server/"}) Library("cwd/jre/" + std::string(platform::kJvmHomeSubdirs[1]) + sub + kLib);
+        Library("cwd/other/x/" + kLib);
         platform::PutEnv("JRE_HOME=");
         platform::PutEnv("JAVA_HOME=");
     }
@@ -88,8 +95,9 @@ TEST_F(RuntimeFolders, SourceLettersAndOrder) {
         {"jre_order EB", fromEnv},
         {"jre_order e-b", fromEnv},
         {"jre_order xyz", beside},                             // no source letter: the default
-        {"jre_order s", ""},                                   // nothing in the registry here
         {"jre_order b\r\njre elsewhere/deeper", ""},
+        {"jre_order b\r\njre other/x", ""},                   // never the working folder's runtime
+        {"jre_order c\r\njvmdll other/x/" + kLib, ""},
         {"jre_order c\r\njvmdll %APPLICATION_HOME%custom/" + kLib, configured},
     };
     for (const Case& c : cases)

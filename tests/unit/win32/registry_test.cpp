@@ -49,6 +49,16 @@ TEST_F(RegistryTest, ReferenceTypesAndDefaults) {
     for (const Case& c : cases) EXPECT_EQ(Expand(c.text), c.expanded) << c.text;
 }
 
+// Four references to itself would make 4^8 reads and megabytes of text: the work of one
+// expansion is bounded, and what is left over stays as written.
+TEST_F(RegistryTest, ReferencesThatFanOutAreBounded) {
+    const std::string fan = "%{HKCU\\Software\\VexiloUnit\\Fan}%";
+    const std::string once = Expand(fan);
+    EXPECT_NE(once.find(fan), std::string::npos);
+    EXPECT_LT(once.size(), 64u * 4 * fan.size());
+    EXPECT_EQ(Expand(fan), once);  // each expansion gets the whole budget again
+}
+
 class RegistryRuntimeTest : public RegistryTest {
 protected:
     void SetUp() override {

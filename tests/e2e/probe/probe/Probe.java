@@ -39,6 +39,13 @@ public class Probe {
             Thread.sleep(60000);
         } else if (a.equals("throw")) {
             throw new IllegalStateException("probe failure");
+        } else if (a.equals("planted")) {
+            // Files of these names wait in the working folder: the class path must not reach them.
+            ClassLoader loader = Probe.class.getClassLoader();
+            for (String name : new String[] {"probe/Planted.class", "planted.txt",
+                    "META-INF/services/java.lang.Runnable"}) {
+                System.out.println("planted " + name + "=" + loader.getResources(name).hasMoreElements());
+            }
         } else if (a.equals("native")) {
             System.out.println("current instance=" + com.lumenfold.vxo.Instances.getCurrentInstance());
         }

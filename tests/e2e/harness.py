@@ -45,13 +45,14 @@ class Workspace:
         return out
 
 
-def run(program, args=(), env_extra=None, env_remove=(), cwd=None, timeout=60):
+def run(program, args=(), env_extra=None, env_remove=(), cwd=None, timeout=60, **options):
+    """options go to subprocess.run as they are (user=, group=, extra_groups=, ...)."""
     env = dict(os.environ)
     for key in env_remove:
         env.pop(key, None)
     env.update(env_extra or {})
     return subprocess.run([str(program), *args], capture_output=True, env=env, cwd=cwd,
-                          timeout=timeout)
+                          timeout=timeout, **options)
 
 
 def start(program, args=(), env_extra=None):

@@ -162,6 +162,34 @@ void InstallInterruptHandler(SignalHandler handler, SignalHandler previous[2]);
 // launcher's tokenizer undoes).
 std::string CommandLine();
 
+// ---- Output redirection ----------------------------------------------------------------------
+
+enum class StandardStream { Output, Error };
+// A handle the launcher writes redirected output to (a file or a pipe); kNoOutput for none.
+using OutputHandle = std::intptr_t;
+constexpr OutputHandle kNoOutput = -1;
+
+// Opens path for writing at its end: created when missing, never truncated.
+OutputHandle OpenAppendFile(const std::string& path);
+// Starts a program with its standard input on a pipe and null standard output and error, and
+// returns the pipe's write end (not inherited by later children). Windows starts commandLine
+// (CreateProcessA, no window); POSIX starts arguments[0] found on PATH with the arguments,
+// without a shell. The launcher neither waits for the program nor ends it.
+OutputHandle StartOutputCommand(const std::string& commandLine, const std::vector<std::string>& arguments);
+void CloseOutput(OutputHandle handle);
+// Writes all of data; false when the target took less (the rest is lost).
+bool WriteOutput(OutputHandle handle, const void* data, std::size_t size);
+
+// The standard stream as it was before SwitchStandardStream, to restore it.
+struct SavedStream {
+    std::intptr_t value = -1;
+};
+// Makes target the process's standard output or error, for the system (SetStdHandle; dup2 onto
+// 1 or 2) and for the C runtime's stdout or stderr. Returns false when the switch did not take:
+// the system's standard handle does not read back as target, and only the Java side can follow.
+bool SwitchStandardStream(StandardStream stream, OutputHandle target, bool buffered, SavedStream& saved);
+void RestoreStandardStream(StandardStream stream, SavedStream& saved);
+
 // ---- User interface --------------------------------------------------------------------------
 
 // MessageBoxA(owner none, text, caption, MB_ICONWARNING | MB_SETFOREGROUND | MB_TOPMOST).

@@ -8,6 +8,8 @@
 
 #include <cstdio>
 
+#include "services/services.h"
+
 namespace {
 
 // What the natives answer while instance messaging is not running.
@@ -53,8 +55,8 @@ Java_com_lumenfold_vxo_Instances_setReceiver(JNIEnv* env, jclass, jobject) noexc
 // RedirOutputStream
 
 JNIEXPORT void JNICALL
-Java_com_lumenfold_vxo_RedirOutputStream_write(JNIEnv* env, jobject, jint) noexcept {
-    vxo::Guarded(env, "RedirOutputStream.write", [] {});
+Java_com_lumenfold_vxo_RedirOutputStream_write(JNIEnv* env, jobject self, jint b) noexcept {
+    vxo::Guarded(env, "RedirOutputStream.write", [&] { vxo::WriteRedirectedByte(env, self, b); });
 }
 
 // SystemTray

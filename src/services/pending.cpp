@@ -9,10 +9,6 @@ bool StartNativeSplash(const std::string&) { return false; }
 void CloseSplashAfter(int) {}
 bool InstallSplashCloseOnWindow(JNIEnv*) { return false; }
 void ScheduleSplashClose(int, bool) {}
-void SetupJavaRedirection(JNIEnv*) {}
-
-void RedirectStandardError(const std::string&) {}
-void RedirectStandardOutput(const std::string&) {}
 
 void StartTrayWindow() {}
 void RemoveAllTrayIcons() {}

@@ -28,6 +28,9 @@ void ScheduleSplashClose(int milliseconds, bool rearm);
 // The Java side of the output redirection, once the virtual machine exists.
 void SetupJavaRedirection(JNIEnv* env);
 
+// The body of RedirOutputStream.write: one byte to the object's target.
+void WriteRedirectedByte(JNIEnv* env, jobject self, jint b);
+
 // Output redirection of standard error and standard output to a file or a started program.
 void RedirectStandardError(const std::string& target);
 void RedirectStandardOutput(const std::string& target);

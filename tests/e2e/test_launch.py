@@ -2,6 +2,7 @@
 import os
 import re
 import signal
+import time
 import unittest
 from pathlib import Path
 
@@ -296,6 +297,49 @@ class ClassPathTest(unittest.TestCase):
         program = self.ws.pack(BASE + "forcecwd ../data\n", folder=folder)
         out = run(program, cwd="/")
         self.assertIn(f"cwd={self.ws.root.resolve()}/data", lines(out))
+
+
+class RedirectionTest(unittest.TestCase):
+    def setUp(self):
+        self.ws = Workspace()
+
+    def tearDown(self):
+        self.ws.close()
+
+    def test_standard_streams_to_files_and_programs(self):
+        # name, configuration, arguments, file and what it must hold, what stays on stdout/stderr
+        cases = [
+            ("file appended", "stdout out.txt\n", [], "out.txt", ["old", "args=[]"], b"", b""),
+            ("one file for both", "stdout both.txt\nstderr both.txt\n", ["throw"], "both.txt",
+             ["args=[<throw>]", "probe failure"], b"", b""),
+            ("failure message", BASE.replace("Probe", "Missing") + "stderr err.txt\n", [], "err.txt",
+             ["The main startup class could not be found."], None, b""),
+            ("program", "stdout |tee -a piped.txt\n", [], "piped.txt", ["args=[]"], b"", None),
+            ("bar alone", "stdout |\n", [], None, [], b"args=[]", None),
+        ]
+        for name, config, args, file, expected, stdout, stderr in cases:
+            with self.subTest(name):
+                folder = self.ws.root / name.replace(" ", "-")
+                program = self.ws.pack(config if config.startswith("mainclass") else BASE + config, folder=folder)
+                if file:
+                    (folder / file).write_text("old\n")
+                out = run(program, args, cwd=folder)
+                if stdout is not None:
+                    self.assertTrue(out.stdout.startswith(stdout), out.stdout)
+                if stderr is not None:
+                    self.assertEqual(out.stderr, stderr)
+                if not file:
+                    continue
+                deadline = time.monotonic() + 10  # a started program writes on its own time
+                text = ""
+                while time.monotonic() < deadline:
+                    text = (folder / file).read_text(errors="replace")
+                    if all(e in text for e in expected):
+                        break
+                    time.sleep(0.05)
+                self.assertTrue(text.startswith("old\n"), text)
+                for e in expected:
+                    self.assertIn(e, text)
 
 
 class HardeningTest(unittest.TestCase):

@@ -503,6 +503,35 @@ class PathRetryTest(WineProgramCase):
                 self.assertEqual(self.events(), [])
 
 
+class RedirectionTest(WineProgramCase):
+    def test_standard_error_to_a_file(self):
+        # The fake runtime describes exceptions through the same C runtime as the launcher.
+        threw = "fakejvm: exception"
+        cases = [
+            ("console, failure message", TARGET.console, "stderr {f}\n", {"VXO_FAKEJVM_MAINCLASS": "other/Main"},
+             "The main startup class could not be found."),
+            ("gui, one file for both", TARGET.gui, "stdout {f}\nstderr {f}\n", {"VXO_FAKEJVM_MAIN_THROW": "1"},
+             threw),
+            ("console, bar alone", TARGET.console, "stderr |\n", {"VXO_FAKEJVM_MAIN_THROW": "1"}, None),
+        ]
+        for name, image, config, env, expected in cases:
+            with self.subTest(name):
+                folder = self.ws.root / name.replace(" ", "-").replace(",", "")
+                target = folder / "out.txt"
+                program = self.program(MAIN + config.format(f=TARGET.path(target)), image=image, folder=folder)
+                target.write_text("old\r\n")
+                out = self.run_program(program, **env)
+                self.assertNotEqual(out.returncode, 0)
+                text = target.read_bytes().decode("cp1252")
+                if expected is None:
+                    self.assertEqual(text, "old\r\n")
+                    self.assertIn(threw, out.stderr.decode("cp1252"))
+                    continue
+                self.assertTrue(text.startswith("old\r\n"), text)
+                self.assertIn(expected, text)
+                self.assertNotIn(expected.encode(), out.stderr)
+
+
 class LongProgramPathTest(WineProgramCase):
     def test_program_path_that_does_not_fit(self):
         # The system cuts a path of 260 characters or more: the launcher then reads nothing, least

@@ -80,6 +80,9 @@ cat >"$work/print_tables.cpp" <<'EOF'
 #include <cstdio>
 #include <cstring>
 #include "services/natives.h"
+#include "services/services.h"
+// The printer only reads the tables; the services behind the natives' bodies stay out.
+void vxo::WriteRedirectedByte(JNIEnv*, jobject, jint) {}
 static void Print(const vxo::NativeTable& t, bool exports) {
     for (std::size_t i = 0; i < t.count; ++i) {
         const vxo::NativeMethod& m = t.methods[i];

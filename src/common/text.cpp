@@ -73,6 +73,7 @@ namespace {
 
 bool IsHighSurrogate(std::uint32_t u) { return u >= 0xD800 && u < 0xDC00; }
 bool IsLowSurrogate(std::uint32_t u) { return u >= 0xDC00 && u < 0xE000; }
+std::uint32_t CodePointOf(std::uint32_t high, std::uint32_t low) { return 0x10000 + ((high - 0xD800) << 10) + (low - 0xDC00); }
 
 void AppendUtf8(std::string& out, std::uint32_t cp) {
     if (cp < 0x80) {
@@ -128,7 +129,7 @@ std::string EncodeUtf8(std::u16string_view units) {
     for (std::size_t i = 0; i < units.size(); ++i) {
         std::uint32_t u = units[i];
         if (IsHighSurrogate(u) && i + 1 < units.size() && IsLowSurrogate(units[i + 1])) {
-            u = 0x10000 + ((u - 0xD800) << 10) + (units[++i] - 0xDC00);
+            u = CodePointOf(u, units[++i]);
         }
         AppendUtf8(out, u);  // a lone surrogate keeps its own 3-byte form
     }
@@ -227,7 +228,7 @@ std::string Utf16ToAnsi(std::u16string_view units) {
             ++i;
             continue;
         }
-        if (pair) cp = 0x10000 + ((cp - 0xD800) << 10) + (units[++i] - 0xDC00);
+        if (pair) cp = CodePointOf(cp, units[++i]);
         std::size_t n = std::wcrtomb(buffer, static_cast<wchar_t>(cp), &state);
         if (n == static_cast<std::size_t>(-1)) {
             out.push_back('?');

@@ -9,7 +9,7 @@
 
 namespace vxo::platform {
 
-const std::size_t kMaxPathLength = 260;
+const std::size_t kMaxPathLength = MAX_PATH;
 
 using win32::UniqueHandle;
 using win32::UniqueView;
@@ -17,7 +17,7 @@ using win32::UniqueView;
 namespace {
 
 // The launcher's path buffers are MAX_PATH long; longer paths are treated as failures.
-constexpr DWORD kPathBufferSize = 260;
+constexpr DWORD kPathBufferSize = static_cast<DWORD>(kMaxPathLength);
 
 UniqueHandle OpenForReading(const std::string& path) {
     // Share write too: a file the packer or an editor still holds open must stay readable.

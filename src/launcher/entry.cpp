@@ -15,6 +15,7 @@
 #include "launcher/process.h"
 #include "platform/platform.h"
 #include "runtime/jvm.h"
+#include "services/instances.h"
 #include "services/services.h"
 
 namespace vxo {
@@ -27,9 +28,11 @@ namespace {
 
 constexpr std::uint32_t kSingleInstanceWaitMs = 100;
 
+// How long clean-up waits for a message delivery that is still inside Java.
+constexpr std::uint32_t kDeliveryWaitMs = 2000;
+
 platform::SharedBlock OpenInstanceBlock(const ConfigStore& store) {
-    std::string appId = store.Value(Keyword::AppId);
-    return platform::SharedBlock::Open(appId.empty() ? std::string() : MappingName(appId));
+    return platform::SharedBlock::Open(InstanceBlockName(store.Value(Keyword::AppId), store.AppPath()));
 }
 
 void StartSplash(const ConfigStore& store) {
@@ -78,7 +81,7 @@ void EnforceSingleInstance(const ConfigStore& store) {
 unsigned LaunchThreadProc(void* argument) {
     auto* request = static_cast<LaunchRequest*>(argument);
     request->exitCode = RunLaunchSequence(*Process::store, *Process::holder, *request);
-    ReleaseJvm(*Process::holder);
+    DestroyJvm(*Process::holder);
     return static_cast<unsigned>(request->exitCode);
 }
 
@@ -105,6 +108,15 @@ std::string MappingName(const std::string& appId) {
     return name + ".vxo.mapping";
 }
 
+std::string InstanceBlockName(const std::string& appId, const std::string& appPath) {
+    if (!appId.empty()) return MappingName(appId);
+    if (appPath.empty()) return std::string();
+    std::string name = appPath;
+    ReplaceAll(name, ":", ".");
+    ReplaceAll(name, "\\", ".");
+    return name + ".vxo.block";
+}
+
 std::string SingleInstanceName(const std::string& appId, const std::string& appPath) {
     std::string name = appId.empty() ? appPath : appId;
     ReplaceAll(name, ":", ".");
@@ -127,10 +139,10 @@ int LauncherMain(int argc, char** argv) {
     auto store = std::make_unique<ConfigStore>(true);                // 2
     auto holder = std::make_unique<JvmHolder>();                     // 3
     platform::SharedBlock block = OpenInstanceBlock(*store);         // 4
-    InstanceManager instances(block.data(), block.size());           // 5
+    auto instances = std::make_unique<InstanceManager>(block.data(), block.size());  // 5
     Process::store = store.get();                                    // 6
     Process::holder = holder.get();
-    Process::instances = &instances;
+    Process::instances = instances.get();
     platform::InitCommonControls();                                  // 7
     StartSplash(*store);                                             // 8
     ApplyForceCwd(*store);                                           // 9
@@ -148,7 +160,17 @@ int LauncherMain(int argc, char** argv) {
     RemoveAllTrayIcons();
     Process::store = nullptr;
     Process::holder = nullptr;
-    instances.Shutdown();
+    if (!CloseJavaReceiver(kDeliveryWaitMs) || !instances->Shutdown()) {
+        // A delivery is still inside the virtual machine, which is gone: its thread may come
+        // back through the block, the manager and the runtime library, so all three stay.
+        instances.release();
+        block.Abandon();
+        holder.release();
+        std::fflush(nullptr);
+        return result;
+    }
+    Process::instances = nullptr;
+    instances.reset();
     block = platform::SharedBlock();
     ReleaseJvm(*holder);
     holder.reset();

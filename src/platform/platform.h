@@ -203,11 +203,14 @@ void InitCommonControls();
 
 constexpr std::size_t kInstanceBlockSize = 4096;
 
-// The block shared by all running copies: the named mapping for an appid, or the image's own
-// shared section (POSIX: a shared-memory object named from the program path).
+// The block shared by all running copies of one application, always kInstanceBlockSize bytes:
+// the named mapping of an appid, or without one a mapping named from the program file's path.
+// Either belongs to this user (Windows: the session's namespace; POSIX: a shared-memory object
+// of ours with the user id in its name, removed by the last process that leaves it). When no
+// shared block can be had the process gets a private one and is its own only instance.
 class SharedBlock {
 public:
-    // `mappingName` empty selects the image's shared section.
+    // `mappingName` empty selects the block of the program file.
     static SharedBlock Open(const std::string& mappingName);
     SharedBlock() = default;
     SharedBlock(SharedBlock&& other) noexcept { *this = std::move(other); }
@@ -217,7 +220,7 @@ public:
             data_ = std::exchange(other.data_, nullptr);
             size_ = std::exchange(other.size_, 0);
             handle_ = std::exchange(other.handle_, 0);
-            owned_ = std::exchange(other.owned_, false);
+            kind_ = std::exchange(other.kind_, Kind::None);
         }
         return *this;
     }
@@ -227,14 +230,56 @@ public:
 
     std::uint8_t* data() const { return data_; }
     std::size_t size() const { return size_; }
+    bool shared() const { return kind_ == Kind::Mapped; }
+    // Keeps the block mapped for the rest of the process: for a thread that may still use it.
+    void Abandon() { data_ = nullptr, size_ = 0, handle_ = 0, kind_ = Kind::None; }
 
 private:
+    enum class Kind { None, Mapped, Private };
     void Reset();
     std::uint8_t* data_ = nullptr;
     std::size_t size_ = 0;
-    std::intptr_t handle_ = 0;
-    bool owned_ = false;  // false for the image's section, which needs no clean-up
+    std::intptr_t handle_ = 0;  // Windows: the mapping; POSIX: the descriptor of the leave lock
+    Kind kind_ = Kind::None;
 };
+
+// What the instance protocol needs from the system: process identity and liveness, and the
+// cross-process mutex and pulsed event over one block. Windows: unnamed kernel objects whose
+// handles travel through the block from the owner's process; POSIX: a robust process-shared
+// mutex in the block's unused tail and a futex on the block's change counter.
+class InstanceSync {
+public:
+    virtual ~InstanceSync() = default;
+    virtual std::uint32_t CurrentPid() = 0;
+    // Alive: the process exists and has not ended (POSIX: is not a zombie).
+    virtual bool IsAlive(std::uint32_t pid) = 0;
+    // Keeps a watch on the owner's process (0: none): its end wakes Wait, and OwnerActive polls it.
+    virtual void WatchOwner(std::uint32_t pid) = 0;
+    virtual bool OwnerActive() = 0;
+    // Creates the mutex and event this process holds when it has none.
+    virtual bool CreateObjects() = 0;
+    // The values the owner publishes in the block for the objects it holds.
+    virtual void ObjectValues(std::uint64_t& mutexValue, std::uint64_t& eventValue) = 0;
+    // Takes the objects the watched owner published, in place of any held ones.
+    virtual bool AdoptObjects(std::uint64_t mutexValue, std::uint64_t eventValue) = 0;
+    virtual bool HasObjects() = 0;
+    virtual void CloseObjects() = 0;
+    virtual bool Lock(std::uint32_t timeoutMs) = 0;
+    virtual void Unlock() = 0;
+    // Wakes the instances that wait now and counts the change in the block's generation.
+    virtual void Pulse() = 0;
+    // Waits for a pulse, the watched owner's end, Interrupt or the time-out, unless the
+    // generation already differs from `seen`.
+    virtual void Wait(std::int32_t seen, std::uint32_t timeoutMs) = 0;
+    // Makes this process's waits return at once from now on.
+    virtual void Interrupt() = 0;
+    // A monotonic clock in milliseconds, shared by nothing.
+    virtual std::uint64_t NowMs() = 0;
+};
+// The system's InstanceSync over `block` (kInstanceBlockSize bytes); `generation` points into it.
+std::unique_ptr<InstanceSync> NewInstanceSync(std::uint8_t* block, std::int32_t* generation);
+// Where in the block the POSIX backend keeps its mutex; the instance layout stops before it.
+constexpr std::size_t kInstanceSyncOffset = 3584;
 
 // ---- Image resources ---------------------------------------------------------------------------
 

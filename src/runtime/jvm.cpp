@@ -81,13 +81,17 @@ int CreateJvm(JvmHolder& holder, const std::string& path) {
     return kJvmCreateFailed;
 }
 
-void ReleaseJvm(JvmHolder& holder) {
+void DestroyJvm(JvmHolder& holder) {
     if (holder.vm != nullptr) {
         holder.vm->DetachCurrentThread();
         holder.vm->DestroyJavaVM();
         holder.vm = nullptr;
         holder.env = nullptr;
     }
+}
+
+void ReleaseJvm(JvmHolder& holder) {
+    DestroyJvm(holder);
     if (holder.library != nullptr) {
         platform::FreeLibrary(holder.library);
         holder.library = nullptr;

@@ -44,5 +44,8 @@ int CreateJvm(JvmHolder& holder, const std::string& path);
 // Detaches the calling thread, destroys the virtual machine and frees the library; harmless
 // on an empty holder and when called twice.
 void ReleaseJvm(JvmHolder& holder);
+// Destroys the virtual machine from the thread that created it, leaving its library loaded:
+// a thread of the launcher may still be on its way out of it.
+void DestroyJvm(JvmHolder& holder);
 
 }  // namespace vxo

@@ -1,6 +1,5 @@
 // The companion classes' natives every image serves, their tables and their registration.
-// The bodies are placeholders until the services behind them land; each stays guarded so no
-// C++ exception reaches the JVM.
+// Each body is guarded so no C++ exception reaches the JVM.
 #include "services/natives.h"
 
 #include <algorithm>
@@ -12,7 +11,7 @@
 
 namespace {
 
-// What the natives answer while instance messaging is not running.
+// What a failed instance native answers.
 constexpr jint kNoInstance = -1;
 
 }  // namespace
@@ -23,33 +22,32 @@ extern "C" {
 
 JNIEXPORT jint JNICALL
 Java_com_lumenfold_vxo_Instances_getFirstInstance(JNIEnv* env, jclass) noexcept {
-    return vxo::Guarded(env, "Instances.getFirstInstance", kNoInstance, [] { return kNoInstance; });
+    return vxo::Guarded(env, "Instances.getFirstInstance", kNoInstance, [] { return vxo::FirstInstance(); });
 }
 
 JNIEXPORT jint JNICALL
 Java_com_lumenfold_vxo_Instances_getCurrentInstance(JNIEnv* env, jclass) noexcept {
-    return vxo::Guarded(env, "Instances.getCurrentInstance", kNoInstance, [] { return kNoInstance; });
+    return vxo::Guarded(env, "Instances.getCurrentInstance", kNoInstance, [] { return vxo::CurrentInstance(); });
 }
 
 JNIEXPORT jintArray JNICALL
 Java_com_lumenfold_vxo_Instances_getInstances(JNIEnv* env, jclass) noexcept {
-    return vxo::Guarded(env, "Instances.getInstances", jintArray{nullptr},
-                        [env] { return env->NewIntArray(0); });
+    return vxo::Guarded(env, "Instances.getInstances", jintArray{nullptr}, [env] { return vxo::ListInstances(env); });
 }
 
 JNIEXPORT void JNICALL
-Java_com_lumenfold_vxo_Instances_sendObject(JNIEnv* env, jclass, jint, jobject) noexcept {
-    vxo::Guarded(env, "Instances.sendObject", [] {});
+Java_com_lumenfold_vxo_Instances_sendObject(JNIEnv* env, jclass, jint instance, jobject object) noexcept {
+    vxo::Guarded(env, "Instances.sendObject", [&] { vxo::SendObject(env, instance, object); });
 }
 
 JNIEXPORT void JNICALL
 Java_com_lumenfold_vxo_Instances_flush(JNIEnv* env, jclass) noexcept {
-    vxo::Guarded(env, "Instances.flush", [] {});
+    vxo::Guarded(env, "Instances.flush", [] { vxo::FlushInstances(); });
 }
 
 JNIEXPORT void JNICALL
-Java_com_lumenfold_vxo_Instances_setReceiver(JNIEnv* env, jclass, jobject) noexcept {
-    vxo::Guarded(env, "Instances.setReceiver", [] {});
+Java_com_lumenfold_vxo_Instances_setReceiver(JNIEnv* env, jclass, jobject receiver) noexcept {
+    vxo::Guarded(env, "Instances.setReceiver", [&] { vxo::SetInstanceReceiver(env, receiver); });
 }
 
 // RedirOutputStream

@@ -13,8 +13,4 @@ void ScheduleSplashClose(int, bool) {}
 void StartTrayWindow() {}
 void RemoveAllTrayIcons() {}
 
-InstanceManager::InstanceManager(std::uint8_t* block, std::size_t size) : block_(block), size_(size) {}
-void InstanceManager::Shutdown() {}
-void StartMessaging() {}
-
 }  // namespace vxo

@@ -39,16 +39,19 @@ void RedirectStandardOutput(const std::string& target);
 void StartTrayWindow();
 void RemoveAllTrayIcons();
 
-// Instance bookkeeping over the shared block.
-class InstanceManager {
-public:
-    InstanceManager(std::uint8_t* block, std::size_t size);
-    void Shutdown();
-
-private:
-    std::uint8_t* block_;
-    std::size_t size_;
-};
+// Instances: the manager is made at start-up over the shared block (services/instances.h);
+// these serve the Instances natives through it and the process-wide Java receiver.
+// Starts the messaging thread once ("custom" single instance); before that the natives other
+// than getInstances and setReceiver do nothing.
 void StartMessaging();
+// After the virtual machine is gone: no message reaches Java from now on. False while a delivery
+// is still inside Java after `waitMs` (the messaging thread cannot be stopped then).
+bool CloseJavaReceiver(std::uint32_t waitMs);
+jint FirstInstance();
+jint CurrentInstance();
+jintArray ListInstances(JNIEnv* env);
+void SendObject(JNIEnv* env, jint instance, jobject object);
+void FlushInstances();
+void SetInstanceReceiver(JNIEnv* env, jobject receiver);
 
 }  // namespace vxo

@@ -29,9 +29,10 @@ def make_file(path, owner):
 
 
 def entries(*folders):
-    """Everything directly inside the real folders among folders (links are not followed)."""
+    """Everything directly inside the real folders among folders (links are not followed), but
+    the lock files of instance blocks, which every start makes in its runtime folder."""
     return {folder / name for folder in folders if folder.is_dir() and not folder.is_symlink()
-            for name in os.listdir(folder)}
+            for name in os.listdir(folder) if not name.endswith(".lock")}
 
 
 def remove_victim_traces():

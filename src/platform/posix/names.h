@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/posix/unique_fd.h"
+
 namespace vxo::platform::posix {
 
 // FNV-1a, 64 bits. Written out rather than std::hash so that every launcher build derives the
@@ -21,5 +23,10 @@ std::string FileComponent(std::string_view name, std::size_t limit);
 // "/vexilo-<uid>-<component>": a shared-memory name of at most NAME_MAX bytes after the slash,
 // so that users never meet in one object.
 std::string SharedMemoryName(std::string_view base, uid_t uid);
+
+// The lock file `name` (one path component) in the user's runtime folder: $XDG_RUNTIME_DIR when
+// it is ours and 0700, else /tmp/vexilo-<uid> when it is ours with no group or other bits.
+// Opened read-write and created 0600, never through a link; `error` gets errno on failure.
+UniqueFd OpenLockFile(const std::string& name, int& error);
 
 }  // namespace vxo::platform::posix

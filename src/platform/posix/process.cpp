@@ -32,56 +32,6 @@ void SleepMs(long ms) {
     nanosleep(&ts, nullptr);
 }
 
-// Opens `path` when it is a folder only this user can use: a real directory (never a link),
-// owned by the effective user, with (mode & mask) == (0700 & mask). Sets `error` otherwise.
-posix::UniqueFd OpenPrivateDirectory(const char* path, mode_t mask, int& error) {
-    posix::UniqueFd dir(open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    struct stat st {};
-    if (!dir || fstat(dir.get(), &st) != 0) {
-        error = errno;
-        return posix::UniqueFd();
-    }
-    if (st.st_uid != geteuid() || (st.st_mode & mask) != (0700 & mask)) {
-        error = EACCES;
-        return posix::UniqueFd();
-    }
-    return dir;
-}
-
-// The folder for lock files: $XDG_RUNTIME_DIR when it is absolute, ours and exactly 0700, else
-// /tmp/vexilo-<uid>, which anyone could have made first, so it must be ours with no group or
-// other bits. Checked through the open descriptor, so a swap after the check does not matter.
-posix::UniqueFd OpenRuntimeDirectory(int& error) {
-    const char* xdg = std::getenv("XDG_RUNTIME_DIR");
-    if (xdg != nullptr && xdg[0] == '/') {
-        posix::UniqueFd dir = OpenPrivateDirectory(xdg, 0777, error);
-        if (dir) return dir;
-    }
-    std::string fallback = "/tmp/vexilo-" + std::to_string(geteuid());
-    if (mkdir(fallback.c_str(), 0700) != 0 && errno != EEXIST) {
-        error = errno;
-        return posix::UniqueFd();
-    }
-    return OpenPrivateDirectory(fallback.c_str(), 077, error);
-}
-
-// The lock file `name` in the runtime folder: a regular file of ours, never through a link.
-posix::UniqueFd OpenLockFile(const std::string& name, int& error) {
-    posix::UniqueFd dir = OpenRuntimeDirectory(error);
-    if (!dir) return dir;
-    posix::UniqueFd file(
-        openat(dir.get(), name.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
-    struct stat st {};
-    if (!file || fstat(file.get(), &st) != 0) {
-        error = errno;
-        return posix::UniqueFd();
-    }
-    if (!S_ISREG(st.st_mode) || st.st_uid != geteuid()) {
-        error = EACCES;
-        return posix::UniqueFd();
-    }
-    return file;
-}
 }  // namespace
 
 LibraryHandle LoadLibrary(const std::string& path) {
@@ -115,7 +65,7 @@ std::uint32_t LastErrorCode() { return lastErrorCode != 0 ? lastErrorCode : stat
 InstanceLock AcquireSingleInstance(const std::string& name, std::uint32_t waitMs,
                                    std::uint32_t& errorCode) {
     int error = 0;
-    posix::UniqueFd lock = OpenLockFile(posix::FileComponent(name, NAME_MAX), error);
+    posix::UniqueFd lock = posix::OpenLockFile(posix::FileComponent(name, NAME_MAX), error);
     if (!lock) {
         errorCode = static_cast<std::uint32_t>(error);
         return InstanceLock::CreateFailed;

@@ -1,8 +1,8 @@
 // Windows backend: message box, the shared instance block and the image's string table.
 #include "platform/platform.h"
-#include "platform/win32/shared_section.h"
 #include "platform/win32/win32_api.h"
 
+#include <cstdio>
 #include <cstring>
 
 namespace vxo::platform {
@@ -15,16 +15,6 @@ const char* const kJvmLibraryName = "jvm.dll";
 const char* const kSplashLibraryName = "splashscreen.dll";
 const bool kEnvironmentNamesIgnoreCase = true;
 
-namespace win32 {
-
-// Shared by every process started from the same program file: the section carries the
-// IMAGE_SCN_MEM_SHARED flag, so the loader maps one copy for all of them. Non-const, or the
-// section would be read-only; "used" keeps it when nothing else in the image refers to it.
-__attribute__((section(VXO_SHARED_SECTION_NAME), shared, used, aligned(16)))
-std::uint8_t gSharedSection[kSharedSectionSize] = {};
-
-}  // namespace win32
-
 // ---- Message box -------------------------------------------------------------------------------
 
 void ShowMessageBox(const std::string& text, const std::string& caption) {
@@ -34,40 +24,63 @@ void ShowMessageBox(const std::string& text, const std::string& caption) {
 
 // ---- SharedBlock -------------------------------------------------------------------------------
 
+namespace {
+
+// Kernel object names are at most MAX_PATH characters: a longer one keeps its end and gains a
+// hash of the whole (FNV-1a, as the POSIX backend names its objects).
+std::string BoundedObjectName(const std::string& name) {
+    constexpr std::size_t kLimit = 200;
+    if (name.size() <= kLimit) return name;
+    std::uint64_t hash = 0xcbf29ce484222325ULL;
+    for (char c : name) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 0x100000001b3ULL;
+    }
+    char hex[17];
+    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
+    return name.substr(name.size() - (kLimit - 17)) + "." + hex;
+}
+
+}  // namespace
+
 SharedBlock SharedBlock::Open(const std::string& mappingName) {
     SharedBlock block;
     if (!mappingName.empty()) {
-        // Backed by the paging file; the name makes every copy of the application see one block.
+        // Backed by the paging file, in the session's own namespace: every copy of the
+        // application this user runs in this session sees one block, nobody else does.
         UniqueHandle mapping(::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
                                                   static_cast<DWORD>(kInstanceBlockSize),
-                                                  mappingName.c_str()));
+                                                  BoundedObjectName(mappingName).c_str()));
         if (mapping.valid()) {
             UniqueView view(::MapViewOfFile(mapping.get(), FILE_MAP_ALL_ACCESS, 0, 0, kInstanceBlockSize));
             if (view.get() != nullptr) {
                 block.data_ = static_cast<std::uint8_t*>(view.release());
                 block.size_ = kInstanceBlockSize;
                 block.handle_ = win32::FromHandle(mapping.release());
-                block.owned_ = true;
+                block.kind_ = Kind::Mapped;
                 return block;
             }
         }
-        // A name we cannot map still leaves copies of the same program file a common block.
     }
-    block.data_ = win32::gSharedSection;
-    block.size_ = win32::kSharedSectionSize;
+    // No shared block: this process is its own only instance.
+    block.data_ = new std::uint8_t[kInstanceBlockSize]();
+    block.size_ = kInstanceBlockSize;
+    block.kind_ = Kind::Private;
     return block;
 }
 
 void SharedBlock::Reset() {
-    if (owned_) {
+    if (kind_ == Kind::Mapped) {
         // Declared in this order so the view is unmapped before its mapping handle closes.
         UniqueHandle mapping(win32::ToHandle(handle_));
         UniqueView view(data_);
+    } else if (kind_ == Kind::Private) {
+        delete[] data_;
     }
     data_ = nullptr;
     size_ = 0;
     handle_ = 0;
-    owned_ = false;
+    kind_ = Kind::None;
 }
 
 // ---- String table ------------------------------------------------------------------------------

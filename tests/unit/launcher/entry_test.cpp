@@ -11,6 +11,10 @@ TEST(KernelObjectNames, MappingAndMutex) {
     EXPECT_EQ(MappingName("A:B"), "A:B.vxo.mapping");  // ":" stays in the mapping name
     EXPECT_EQ(SingleInstanceName("", "C:\\Apps\\report.exe"), "C..Apps.report.exe.vxo.mutex");
     EXPECT_EQ(SingleInstanceName("A:B\\C", "C:\\Apps\\report.exe"), "A.B.C.vxo.mutex");
+    // The instance block: the appid's mapping, else the program file's own, else none.
+    EXPECT_EQ(InstanceBlockName("Acme\\Report", "C:\\Apps\\report.exe"), "Acme.Report.vxo.mapping");
+    EXPECT_EQ(InstanceBlockName("", "C:\\Apps\\report.exe"), "C..Apps.report.exe.vxo.block");
+    EXPECT_EQ(InstanceBlockName("", ""), "");
 }
 
 TEST(ForceCwd, MadeAbsoluteAgainstTheProgramFolder) {

@@ -66,10 +66,27 @@ TEST(PosixSharedBlock, UsesOnlyPrivateObjectsOfThisUser) {
         struct stat st {};
         ASSERT_TRUE(after && fstat(after.get(), &st) == 0) << c.what;
         shm_unlink(name.c_str());
-        EXPECT_EQ(block.data() != nullptr, c.used) << c.what;
+        EXPECT_EQ(block.shared(), c.used) << c.what;
+        EXPECT_NE(block.data(), nullptr) << c.what;  // refused: a private block instead
         EXPECT_EQ(st.st_size, c.used ? static_cast<off_t>(kInstanceBlockSize) : 0) << c.what;
         EXPECT_EQ(st.st_mode & 0777, c.mode != 0 ? c.mode : 0600) << c.what;
     }
+}
+
+TEST(PosixSharedBlock, TheLastToLeaveRemovesTheName) {
+    const std::string mapping = "vxo-unit-leave-" + std::to_string(getpid());
+    const std::string name = SharedMemoryName(mapping, geteuid());
+    auto exists = [&] { return UniqueFd(shm_open(name.c_str(), O_RDONLY, 0)).get() >= 0; };
+    auto first = std::make_unique<SharedBlock>(SharedBlock::Open(mapping));
+    SharedBlock second = SharedBlock::Open(mapping);
+    ASSERT_TRUE(first->shared() && second.shared());
+    first->data()[100] = 7;
+    EXPECT_EQ(second.data()[100], 7);
+    first.reset();
+    EXPECT_TRUE(exists()) << "removed while still in use";
+    second = SharedBlock();
+    EXPECT_FALSE(exists());
+    shm_unlink(name.c_str());
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 #ifdef _WIN32
 
 #include "platform/platform.h"
-#include "platform/win32/shared_section.h"
 #include "platform/win32/win32_api.h"
 
 #include "messages.h"
@@ -637,32 +636,15 @@ TEST(Win32Process, InterruptHandlerReportsOnlyRealPreviousHandlers) {
 
 // ---- shared instance block ------------------------------------------------------------------------------
 
-const IMAGE_SECTION_HEADER* FindImageSection(const char* name) {
+TEST(Win32SharedBlock, NoSectionOfTheImageIsSharedBetweenUsers) {
+    // The loader would map a shared section once for every process of the file, whoever runs it.
     const auto* base = reinterpret_cast<const std::uint8_t*>(::GetModuleHandleA(nullptr));
-    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(
+        base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
     const IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(nt);
     for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++section) {
-        if (std::strncmp(reinterpret_cast<const char*>(section->Name), name, IMAGE_SIZEOF_SHORT_NAME) == 0) {
-            return section;
-        }
+        EXPECT_EQ(section->Characteristics & IMAGE_SCN_MEM_SHARED, 0u) << section->Name;
     }
-    return nullptr;
-}
-
-TEST(Win32SharedBlock, ImageSectionIsSharedWritableAndHoldsTheBlock) {
-    const IMAGE_SECTION_HEADER* section = FindImageSection(VXO_SHARED_SECTION_NAME);
-    ASSERT_NE(section, nullptr);
-    const DWORD wanted = IMAGE_SCN_MEM_SHARED | IMAGE_SCN_MEM_READ | IMAGE_SCN_MEM_WRITE;
-    EXPECT_EQ(section->Characteristics & wanted, wanted) << std::hex << section->Characteristics;
-
-    SharedBlock block = SharedBlock::Open("");
-    ASSERT_NE(block.data(), nullptr);
-    EXPECT_EQ(block.size(), 3072u);
-    const auto* base = reinterpret_cast<const std::uint8_t*>(::GetModuleHandleA(nullptr));
-    const std::uint8_t* begin = base + section->VirtualAddress;
-    EXPECT_GE(block.data(), begin);
-    EXPECT_LE(block.data() + block.size(), begin + section->Misc.VirtualSize);
 }
 
 TEST(Win32SharedBlock, NamedMappingIsOneBlockUntilTheLastCloses) {
@@ -689,11 +671,16 @@ TEST(Win32SharedBlock, NamedMappingIsOneBlockUntilTheLastCloses) {
     EXPECT_EQ(fresh.data()[kInstanceBlockSize - 1], 0);
 }
 
-TEST(Win32SharedBlock, UnusableNameFallsBackToTheImageSection) {
-    const SharedBlock image = SharedBlock::Open("");
-    const SharedBlock fallback = SharedBlock::Open("NoSuchNamespace\\block");
-    EXPECT_EQ(fallback.data(), image.data());
-    EXPECT_EQ(fallback.size(), 3072u);
+TEST(Win32SharedBlock, WithoutAUsableNameTheBlockIsPrivate) {
+    for (const char* name : {"", "NoSuchNamespace\\block"}) {
+        SharedBlock one = SharedBlock::Open(name);
+        SharedBlock two = SharedBlock::Open(name);
+        ASSERT_NE(one.data(), nullptr);
+        EXPECT_EQ(one.size(), kInstanceBlockSize);
+        EXPECT_FALSE(one.shared());
+        one.data()[0] = 1;
+        EXPECT_EQ(two.data()[0], 0) << name;
+    }
 }
 
 constexpr char kChildBlockVariable[] = "VXO_TEST_CHILD_BLOCK";
@@ -706,7 +693,7 @@ TEST(Win32SharedBlockChild, DISABLED_EchoNonce) {
     ASSERT_TRUE(name.has_value());
     // The raw command line arrives exactly as the parent wrote it, quotes included.
     EXPECT_EQ(GetEnv(kChildCommandVariable), std::optional<std::string>(CommandLine()));
-    SharedBlock block = SharedBlock::Open(*name == "-" ? std::string() : *name);
+    SharedBlock block = SharedBlock::Open(*name);
     ASSERT_NE(block.data(), nullptr);
     std::uint64_t nonce = 0;
     std::memcpy(&nonce, block.data(), sizeof(nonce));
@@ -718,24 +705,16 @@ TEST(Win32SharedBlockChild, DISABLED_EchoNonce) {
 TEST(Win32SharedBlock, OtherProcessesOfThisProgramSeeTheSameBlock) {
     const struct {
         const char* what;
-        std::string name;  // "-" tells the child to use the image section
+        std::string name;
     } cases[] = {
-        {"image section", "-"},
         {"named mapping", "Local\\VexiloTestChildBlock-" + Pid()},
+        {"long name", std::string(300, 'n') + Pid()},
     };
     const std::string self = ModuleFileName();
-    // Every running copy of this program shares the image section, other test runs included:
-    // take turns using it.
-    UniqueHandle turn(::CreateMutexA(nullptr, FALSE, "VexiloTestImageSectionTurn"));
-    ASSERT_TRUE(turn.valid());
-    ASSERT_NE(::WaitForSingleObject(turn.get(), 120000), static_cast<DWORD>(WAIT_TIMEOUT));
-    struct Release {
-        HANDLE mutex;
-        ~Release() { ::ReleaseMutex(mutex); }
-    } release{turn.get()};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        SharedBlock block = SharedBlock::Open(c.name == "-" ? std::string() : c.name);
+        SharedBlock block = SharedBlock::Open(c.name);
+        ASSERT_TRUE(block.shared());
         ASSERT_NE(block.data(), nullptr);
         const std::uint64_t nonce = (std::uint64_t{::GetTickCount()} << 32) ^ ::GetCurrentProcessId() ^ 0x1234567;
         std::memcpy(block.data(), &nonce, sizeof(nonce));

@@ -83,6 +83,12 @@ cat >"$work/print_tables.cpp" <<'EOF'
 #include "services/services.h"
 // The printer only reads the tables; the services behind the natives' bodies stay out.
 void vxo::WriteRedirectedByte(JNIEnv*, jobject, jint) {}
+jint vxo::FirstInstance() { return 0; }
+jint vxo::CurrentInstance() { return 0; }
+jintArray vxo::ListInstances(JNIEnv*) { return nullptr; }
+void vxo::SendObject(JNIEnv*, jint, jobject) {}
+void vxo::FlushInstances() {}
+void vxo::SetInstanceReceiver(JNIEnv*, jobject) {}
 static void Print(const vxo::NativeTable& t, bool exports) {
     for (std::size_t i = 0; i < t.count; ++i) {
         const vxo::NativeMethod& m = t.methods[i];

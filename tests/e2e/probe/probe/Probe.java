@@ -46,6 +46,8 @@ public class Probe {
                     "META-INF/services/java.lang.Runnable"}) {
                 System.out.println("planted " + name + "=" + loader.getResources(name).hasMoreElements());
             }
+        } else if (a.equals("peer")) {
+            Peer.run();
         } else if (a.equals("native")) {
             System.out.println("current instance=" + com.lumenfold.vxo.Instances.getCurrentInstance());
         }

@@ -1,0 +1,128 @@
+// Windows backend: the mutex, the pulsed event and process liveness of the instance protocol.
+// The objects are unnamed; the owner publishes its handle values in the block and the other
+// instances duplicate them out of the owner's process.
+#include "platform/platform.h"
+#include "platform/win32/win32_api.h"
+
+#include <atomic>
+
+namespace vxo::platform {
+
+namespace {
+
+using win32::UniqueHandle;
+
+constexpr DWORD kLivenessAccess = PROCESS_QUERY_INFORMATION | PROCESS_DUP_HANDLE;  // 0x440
+constexpr DWORD kOwnerAccess = SYNCHRONIZE | kLivenessAccess;                        // 0x100440
+
+std::uint64_t ValueOf(HANDLE handle) {
+    return static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(handle));
+}
+
+bool StillActive(HANDLE process) {
+    DWORD code = 0;
+    return ::GetExitCodeProcess(process, &code) != 0 && code == STILL_ACTIVE;
+}
+
+class WinInstanceSync final : public InstanceSync {
+public:
+    explicit WinInstanceSync(std::int32_t* generation)
+        : generation_(generation), stop_(::CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+
+    std::uint32_t CurrentPid() override { return ::GetCurrentProcessId(); }
+
+    bool IsAlive(std::uint32_t pid) override {
+        if (pid == 0) return false;
+        UniqueHandle process(::OpenProcess(kLivenessAccess, FALSE, pid));
+        return process.valid() && StillActive(process.get());
+    }
+
+    void WatchOwner(std::uint32_t pid) override {
+        owner_.reset(pid != 0 ? ::OpenProcess(kOwnerAccess, FALSE, pid) : nullptr);
+    }
+
+    bool OwnerActive() override { return owner_.valid() && StillActive(owner_.get()); }
+
+    bool CreateObjects() override {
+        if (!mutex_.valid()) mutex_.reset(::CreateMutexA(nullptr, FALSE, nullptr));
+        if (!event_.valid()) event_.reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+        return HasObjects();
+    }
+
+    void ObjectValues(std::uint64_t& mutexValue, std::uint64_t& eventValue) override {
+        mutexValue = ValueOf(mutex_.get());
+        eventValue = ValueOf(event_.get());
+    }
+
+    bool AdoptObjects(std::uint64_t mutexValue, std::uint64_t eventValue) override {
+        if (!owner_.valid()) return false;
+        bool adopted = true;
+        for (auto [value, held] : {std::pair{mutexValue, &mutex_}, std::pair{eventValue, &event_}}) {
+            HANDLE copy = nullptr;
+            if (value != 0 &&
+                ::DuplicateHandle(owner_.get(), reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(value)),
+                                  ::GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+                held->reset(copy);
+            } else {
+                adopted = false;  // the one held, if any, stays
+            }
+        }
+        return adopted;
+    }
+
+    bool HasObjects() override { return mutex_.valid() && event_.valid(); }
+
+    void CloseObjects() override {
+        mutex_.reset();
+        event_.reset();
+        owner_.reset();
+    }
+
+    bool Lock(std::uint32_t timeoutMs) override {
+        if (!mutex_.valid()) return false;
+        DWORD result = ::WaitForSingleObject(mutex_.get(), timeoutMs);
+        return result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
+    }
+
+    void Unlock() override { ::ReleaseMutex(mutex_.get()); }
+
+    void Pulse() override {
+        if (event_.valid()) ::PulseEvent(event_.get());
+        __atomic_fetch_add(generation_, 1, __ATOMIC_ACQ_REL);
+    }
+
+    void Wait(std::int32_t seen, std::uint32_t timeoutMs) override {
+        if (__atomic_load_n(generation_, __ATOMIC_ACQUIRE) != seen) return;
+        HANDLE handles[3];
+        DWORD count = 0;
+        if (stop_.valid()) handles[count++] = stop_.get();
+        if (event_.valid()) handles[count++] = event_.get();
+        if (owner_.valid()) handles[count++] = owner_.get();
+        if (count == 0) {
+            ::Sleep(timeoutMs);
+        } else {
+            ::WaitForMultipleObjects(count, handles, FALSE, timeoutMs);
+        }
+    }
+
+    void Interrupt() override {
+        if (stop_.valid()) ::SetEvent(stop_.get());
+    }
+
+    std::uint64_t NowMs() override { return ::GetTickCount64(); }
+
+private:
+    std::int32_t* generation_;
+    UniqueHandle stop_;  // this process's own: set when its messaging thread is to end
+    UniqueHandle mutex_;
+    UniqueHandle event_;
+    UniqueHandle owner_;
+};
+
+}  // namespace
+
+std::unique_ptr<InstanceSync> NewInstanceSync(std::uint8_t*, std::int32_t* generation) {
+    return std::make_unique<WinInstanceSync>(generation);
+}
+
+}  // namespace vxo::platform

@@ -1,0 +1,462 @@
+// The instance protocol over the shared block.
+//
+// The block can hold anything: other instances write it without a lock, a process can die
+// halfway through any step, and a buggy or hostile process of this user can scribble on it.
+// So every count and index read from it is bounded before use, every wait has a time-out, and
+// the chunk area changes hands only by compare-and-swap: `claimant` for the claim, the
+// (chunkDest, chunkSeq) pair for taking or dropping a filled chunk.
+#include "services/instances.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstddef>
+#include <cstring>
+
+namespace vxo {
+
+static_assert(offsetof(InstanceBlock, ownerPid) == 0);
+static_assert(offsetof(InstanceBlock, nextMessageId) == 4);
+static_assert(offsetof(InstanceBlock, nextChunkSeq) == 8);
+static_assert(offsetof(InstanceBlock, reserved) == 12);
+static_assert(offsetof(InstanceBlock, ownerMutex) == 16);
+static_assert(offsetof(InstanceBlock, ownerEvent) == 24);
+static_assert(offsetof(InstanceBlock, generation) == 32);
+static_assert(offsetof(InstanceBlock, chunkSender) == 36);
+static_assert(offsetof(InstanceBlock, chunkDest) == 40);
+static_assert(offsetof(InstanceBlock, chunkSeq) == 44);
+static_assert(offsetof(InstanceBlock, chunkTicket) == 40);
+static_assert(offsetof(InstanceBlock, busy) == 48);
+static_assert(offsetof(InstanceBlock, retries) == 52);
+static_assert(offsetof(InstanceBlock, messageId) == 56);
+static_assert(offsetof(InstanceBlock, chunkIndex) == 60);
+static_assert(offsetof(InstanceBlock, lastChunkIndex) == 64);
+static_assert(offsetof(InstanceBlock, chunkSize) == 68);
+static_assert(offsetof(InstanceBlock, totalLength) == 72);
+static_assert(offsetof(InstanceBlock, chunkLength) == 76);
+static_assert(offsetof(InstanceBlock, chunkData) == 80);
+static_assert(offsetof(InstanceBlock, instanceCount) == 1104);
+static_assert(offsetof(InstanceBlock, instancePids) == 1108);
+static_assert(offsetof(InstanceBlock, claimant) == 2108);
+static_assert(offsetof(InstanceBlock, servingPids) == 2112);
+static_assert(sizeof(InstanceBlock) <= platform::kInstanceSyncOffset);
+static_assert(platform::kInstanceSyncOffset < platform::kInstanceBlockSize);
+
+namespace {
+
+constexpr std::uint32_t kPollMs = 100;            // longest sleep of the messaging thread
+constexpr std::uint32_t kMutexWaitMs = 1000;      // a claim or table update gives up after this
+constexpr std::uint64_t kLivenessCacheMs = 20;    // a liveness answer is reused this long
+constexpr std::uint64_t kUnservedDropMs = 1000;   // a live destination without a messaging thread
+constexpr std::uint64_t kStalledDropMs = 30000;   // a messaging destination that stopped consuming
+constexpr std::uint64_t kPendingCheckMs = 500;
+constexpr std::size_t kMaxPending = 32;
+constexpr std::size_t kMaxPendingBytes = std::size_t{128} << 20;
+constexpr std::int32_t kMaxLastChunkIndex = static_cast<std::int32_t>((kMaxMessageBytes - 1) / kChunkBytes);
+
+template <typename T>
+T Load(const T& field) {
+    return __atomic_load_n(&field, __ATOMIC_ACQUIRE);
+}
+template <typename T>
+void Store(T& field, T value) {
+    __atomic_store_n(&field, value, __ATOMIC_RELEASE);
+}
+template <typename T>
+bool Swap(T& field, T expected, T desired) {
+    return __atomic_compare_exchange_n(&field, &expected, desired, false, __ATOMIC_ACQ_REL,
+                                       __ATOMIC_ACQUIRE);
+}
+template <typename T>
+T FetchAdd(T& field, T amount) {
+    return __atomic_fetch_add(&field, amount, __ATOMIC_ACQ_REL);
+}
+
+std::uint32_t TicketDest(std::uint64_t ticket) { return static_cast<std::uint32_t>(ticket); }
+std::uint64_t Ticket(std::uint32_t dest, std::int32_t seq) {
+    return std::uint64_t{dest} | std::uint64_t{static_cast<std::uint32_t>(seq)} << 32;
+}
+std::uint64_t EmptiedTicket(std::uint64_t ticket) { return ticket & 0xFFFFFFFF00000000ULL; }
+
+int ListedCount(const InstanceBlock& block) {
+    return std::clamp<std::int32_t>(Load(block.instanceCount), 0, kMaxListedInstances);
+}
+
+// The shared mutex for a scope, when it can be had in time. Without it the table updates still
+// happen: the mutex narrows their races, the compare-and-swaps make the chunk area safe.
+class SharedLock {
+public:
+    explicit SharedLock(platform::InstanceSync& sync) : sync_(sync), held_(sync.Lock(kMutexWaitMs)) {}
+    ~SharedLock() {
+        if (held_) sync_.Unlock();
+    }
+    SharedLock(const SharedLock&) = delete;
+    SharedLock& operator=(const SharedLock&) = delete;
+
+private:
+    platform::InstanceSync& sync_;
+    bool held_;
+};
+
+}  // namespace
+
+InstanceManager::InstanceManager(std::uint8_t* block, std::size_t size,
+                                 std::unique_ptr<platform::InstanceSync> sync) {
+    if (block == nullptr || size < platform::kInstanceBlockSize) {
+        privateBlock_.reset(new std::uint8_t[platform::kInstanceBlockSize]());
+        block = privateBlock_.get();
+    }
+    block_ = reinterpret_cast<InstanceBlock*>(block);
+    sync_ = sync != nullptr ? std::move(sync) : platform::NewInstanceSync(block, &block_->generation);
+    ownPid_ = sync_->CurrentPid();
+    EnsureOwner();
+    Register();
+}
+
+InstanceManager::~InstanceManager() {
+    Shutdown();
+    if (thread_.joinable()) thread_.join();  // only a sink that does not return keeps it here
+}
+
+std::uint32_t InstanceManager::OwnerPid() const { return Load(block_->ownerPid); }
+
+void InstanceManager::PublishOwnObjects() {
+    if (!sync_->HasObjects()) sync_->CreateObjects();
+    std::uint64_t mutexValue = 0;
+    std::uint64_t eventValue = 0;
+    sync_->ObjectValues(mutexValue, eventValue);
+    Store(block_->ownerMutex, mutexValue);
+    Store(block_->ownerEvent, eventValue);
+    adoptedMutex_ = mutexValue;
+    adoptedEvent_ = eventValue;
+}
+
+void InstanceManager::EnsureOwner() {
+    // Two rounds: a compare-and-swap lost to another instance is settled by looking again.
+    for (int round = 0; round < 2; ++round) {
+        const std::uint32_t owner = Load(block_->ownerPid);
+        if (owner == ownPid_) {
+            if (knownOwnerPid_ != ownPid_) {
+                knownOwnerPid_ = ownPid_;
+                sync_->WatchOwner(0);
+                PublishOwnObjects();
+            }
+            return;
+        }
+        const bool ownerAlive = owner != 0 && ((owner == knownOwnerPid_ && sync_->OwnerActive()) ||
+                                               sync_->IsAlive(owner));
+        if (!ownerAlive) {
+            if (!Swap(block_->ownerPid, owner, ownPid_)) continue;
+            // Objects held from the old owner are the ones everyone shares, so they are
+            // published again; a process that never had any makes new ones, and every other
+            // instance takes them when it sees the owner change (below).
+            knownOwnerPid_ = ownPid_;
+            sync_->WatchOwner(0);
+            PublishOwnObjects();
+            return;
+        }
+        if (owner != knownOwnerPid_) {
+            knownOwnerPid_ = owner;
+            sync_->WatchOwner(owner);
+            adoptedMutex_ = adoptedEvent_ = ~std::uint64_t{0};  // forces the adoption below
+        }
+        // The owner's objects replace any held ones, and are taken again whenever it publishes
+        // other values (a new owner writes them just after it wins `ownerPid`).
+        const std::uint64_t mutexValue = Load(block_->ownerMutex);
+        const std::uint64_t eventValue = Load(block_->ownerEvent);
+        if (mutexValue != adoptedMutex_ || eventValue != adoptedEvent_) {
+            adoptedMutex_ = mutexValue;
+            adoptedEvent_ = eventValue;
+            sync_->AdoptObjects(mutexValue, eventValue);
+        }
+        return;
+    }
+}
+
+void InstanceManager::PruneTable() {
+    const int count = ListedCount(*block_);
+    const std::uint32_t owner = Load(block_->ownerPid);
+    int kept = 0;
+    for (int i = 0; i < count; ++i) {
+        const std::uint32_t pid = Load(block_->instancePids[i]);
+        if (pid != 0 && pid != owner && sync_->IsAlive(pid)) Store(block_->instancePids[kept++], pid);
+    }
+    Store(block_->instanceCount, kept);
+}
+
+void InstanceManager::PruneInstances() {
+    SharedLock lock(*sync_);
+    PruneTable();
+}
+
+void InstanceManager::Register() {
+    SharedLock lock(*sync_);
+    PruneTable();
+    const int count = ListedCount(*block_);
+    if (count >= kMaxListedInstances) return;  // unlisted, but it still sends and receives
+    Store(block_->instancePids[count], ownPid_);
+    Store(block_->instanceCount, count + 1);
+}
+
+std::vector<std::uint32_t> InstanceManager::Instances() {
+    PruneInstances();
+    std::vector<std::uint32_t> result{Load(block_->ownerPid)};
+    const int count = ListedCount(*block_);
+    for (int i = 0; i < count; ++i) result.push_back(Load(block_->instancePids[i]));
+    return result;
+}
+
+bool InstanceManager::Enqueue(std::uint32_t destPid, std::vector<std::uint8_t> payload) {
+    if (destPid == 0) destPid = OwnerPid();
+    // A chunk addressed to 0 would look like one still being written, for ever.
+    if (destPid == 0 || payload.empty() || payload.size() > kMaxMessageBytes) return false;
+    {
+        std::lock_guard<std::mutex> lock(queueLock_);
+        queue_.push_back(Outgoing{destPid, std::move(payload), 0, 0});
+    }
+    sync_->Pulse();
+    return true;
+}
+
+bool InstanceManager::QueueEmpty() const {
+    std::lock_guard<std::mutex> lock(queueLock_);
+    return queue_.empty();
+}
+
+bool InstanceManager::IsServing(std::uint32_t pid) const {
+    for (const std::uint32_t& slot : block_->servingPids) {
+        if (Load(slot) == pid) return true;
+    }
+    return false;
+}
+
+void InstanceManager::SetServing(bool serving) {
+    if (!serving) {
+        for (std::uint32_t& slot : block_->servingPids) Swap(slot, ownPid_, 0u);
+        return;
+    }
+    if (IsServing(ownPid_)) return;
+    for (std::uint32_t& slot : block_->servingPids) {
+        if (Swap(slot, 0u, ownPid_)) return;
+    }
+    // Full: take the slot of an instance that is gone.
+    for (std::uint32_t& slot : block_->servingPids) {
+        const std::uint32_t pid = Load(slot);
+        if (pid != ownPid_ && !sync_->IsAlive(pid) && Swap(slot, pid, ownPid_)) return;
+    }
+}
+
+bool InstanceManager::StartMessaging(Sink sink) {
+    std::lock_guard<std::mutex> lock(stateLock_);
+    if (started_ || shutDown_) return false;
+    sink_ = std::move(sink);
+    SetServing(true);
+    try {
+        thread_ = std::thread([this] { MessagingLoop(); });
+    } catch (...) {
+        SetServing(false);
+        return false;
+    }
+    started_ = true;
+    return true;
+}
+
+bool InstanceManager::Shutdown(std::uint32_t waitMs) {
+    {
+        std::lock_guard<std::mutex> lock(stateLock_);
+        shutDown_ = true;
+        running_ = false;
+    }
+    sync_->Interrupt();
+    if (thread_.joinable()) {
+        std::unique_lock<std::mutex> lock(stateLock_);
+        if (!stopped_.wait_for(lock, std::chrono::milliseconds(waitMs), [this] { return threadDone_; })) {
+            return false;  // still inside the sink: everything it may touch stays as it is
+        }
+        lock.unlock();
+        thread_.join();
+    }
+    if (!closed_) {
+        closed_ = true;
+        SetServing(false);
+        sync_->CloseObjects();
+    }
+    return true;
+}
+
+void InstanceManager::MessagingLoop() {
+    while (running_) {
+        if (Load(block_->generation) == lastGeneration_) sync_->Wait(lastGeneration_, kPollMs);
+        if (!running_) break;
+        ReceivedMessage completed;
+        if (ServiceOnce(completed) && sink_) sink_(std::move(completed));
+    }
+    std::lock_guard<std::mutex> lock(stateLock_);
+    threadDone_ = true;
+    stopped_.notify_all();
+}
+
+bool InstanceManager::ServiceOnce(ReceivedMessage& completed) {
+    lastGeneration_ = Load(block_->generation);
+    EnsureOwner();
+    bool changed = false;
+    bool complete = false;
+    const std::uint32_t claimant = Load(block_->claimant);
+    const std::uint64_t ticket = Load(block_->chunkTicket);
+    const std::uint32_t dest = TicketDest(ticket);
+    if (claimant != 0 && dest == ownPid_) {
+        complete = ConsumeChunk(ticket, completed);
+        changed = true;
+    } else if (claimant != 0 && dest != 0) {
+        changed = JudgeWaitingChunk(ticket);
+    } else if (claimant != 0) {
+        changed = FreeAbandonedClaim(claimant);
+    } else if (dest != 0) {
+        // A filled chunk nobody holds is no chunk: left by a corrupt block, never by a sender.
+        changed = Swap(block_->chunkTicket, ticket, EmptiedTicket(ticket));
+    }
+    if (!QueueEmpty() && TryClaimArea()) {
+        WriteChunk();
+        changed = true;
+    }
+    if (changed) sync_->Pulse();
+    PrunePending();
+    return complete;
+}
+
+bool InstanceManager::TryClaimArea() {
+    if (Load(block_->claimant) != 0) return false;
+    SharedLock lock(*sync_);
+    if (!Swap(block_->claimant, 0u, ownPid_)) return false;
+    Store(block_->chunkTicket, EmptiedTicket(Load(block_->chunkTicket)));
+    Store(block_->busy, 1);
+    return true;
+}
+
+void InstanceManager::ReleaseArea() {
+    Store(block_->busy, 0);
+    Store(block_->claimant, 0u);
+}
+
+void InstanceManager::WriteChunk() {
+    Outgoing* message;
+    {
+        std::lock_guard<std::mutex> lock(queueLock_);
+        message = &queue_.front();  // only this thread removes entries, so it stays put
+    }
+    if (message->offset == 0) {
+        message->messageId = static_cast<std::uint32_t>(FetchAdd(block_->nextMessageId, 1));
+    }
+    const std::size_t size = message->bytes.size();
+    const std::size_t length = std::min<std::size_t>(kChunkBytes, size - message->offset);
+    const std::int32_t seq = FetchAdd(block_->nextChunkSeq, 1);
+    Store(block_->chunkSender, ownPid_);
+    Store(block_->chunkSize, kChunkBytes);
+    Store(block_->messageId, message->messageId);
+    Store(block_->chunkTicket, Ticket(0, seq));
+    Store(block_->totalLength, static_cast<std::uint32_t>(size));
+    Store(block_->lastChunkIndex, static_cast<std::int32_t>((size - 1) / kChunkBytes));
+    Store(block_->chunkIndex, static_cast<std::int32_t>(message->offset / kChunkBytes));
+    Store(block_->chunkLength, static_cast<std::int32_t>(length));
+    Store(block_->busy, 1);
+    Store(block_->retries, 0);
+    std::memcpy(block_->chunkData, message->bytes.data() + message->offset, length);
+    // The destination last, with release order: whoever sees it sees the whole chunk.
+    Store(block_->chunkTicket, Ticket(message->destPid, seq));
+    message->offset += kChunkBytes;
+    if (message->offset >= size) {
+        std::lock_guard<std::mutex> lock(queueLock_);
+        queue_.pop_front();
+    }
+}
+
+bool InstanceManager::ConsumeChunk(std::uint64_t ticket, ReceivedMessage& completed) {
+    const std::uint32_t sender = Load(block_->chunkSender);
+    const std::uint32_t id = Load(block_->messageId);
+    const std::int32_t index = Load(block_->chunkIndex);
+    const std::int32_t last = Load(block_->lastChunkIndex);
+    const std::int32_t length = Load(block_->chunkLength);
+    // Every chunk but the last is full; a message is at most kMaxMessageBytes.
+    const bool wellFormed = length > 0 && length <= kChunkBytes && index >= 0 && index <= last &&
+                            last <= kMaxLastChunkIndex && (index == last || length == kChunkBytes);
+    std::uint8_t data[kChunkBytes];
+    if (wellFormed) std::memcpy(data, block_->chunkData, static_cast<std::size_t>(length));
+    // Taken only if it is still the chunk looked at; a dropper may have been quicker.
+    if (!Swap(block_->chunkTicket, ticket, EmptiedTicket(ticket))) return false;
+    ReleaseArea();
+
+    const std::uint64_t now = sync_->NowMs();
+    auto entry = pending_.end();
+    if (index == 0 && wellFormed) {
+        if (pending_.size() >= kMaxPending) {
+            pendingBytes_ -= pending_.front().bytes.size();
+            pending_.erase(pending_.begin());
+        }
+        pending_.push_back(Incoming{id, sender, 0, last, now, {}});
+        entry = pending_.end() - 1;
+    } else {
+        entry = std::find_if(pending_.begin(), pending_.end(),
+                             [&](const Incoming& m) { return m.messageId == id && m.senderPid == sender; });
+        if (entry == pending_.end()) return false;
+    }
+    const bool inOrder = wellFormed && entry->chunksReceived == index && entry->lastChunkIndex == last &&
+                         pendingBytes_ + static_cast<std::size_t>(length) <= kMaxPendingBytes;
+    if (!inOrder) {  // a chunk is missing or the message cannot be kept: it is lost
+        pendingBytes_ -= entry->bytes.size();
+        pending_.erase(entry);
+        return false;
+    }
+    entry->bytes.insert(entry->bytes.end(), data, data + length);
+    entry->chunksReceived += 1;
+    entry->lastProgressMs = now;
+    pendingBytes_ += static_cast<std::size_t>(length);
+    if (index != last) return false;
+    pendingBytes_ -= entry->bytes.size();
+    completed.senderPid = entry->senderPid;
+    completed.bytes = std::move(entry->bytes);
+    pending_.erase(entry);
+    return true;
+}
+
+bool InstanceManager::JudgeWaitingChunk(std::uint64_t ticket) {
+    const std::uint64_t now = sync_->NowMs();
+    const std::uint32_t dest = TicketDest(ticket);
+    if (watched_.ticket != ticket) watched_ = Watched{ticket, now, 0, true};
+    if (watched_.checkedMs == 0 || now - watched_.checkedMs >= kLivenessCacheMs) {
+        watched_.alive = sync_->IsAlive(dest);
+        watched_.checkedMs = now == 0 ? 1 : now;
+    }
+    // A live destination with a messaging thread is waited for (it consumes as soon as it can);
+    // any other live process never consumes, so its chunk goes after a second.
+    const std::uint64_t patience = IsServing(dest) ? kStalledDropMs : kUnservedDropMs;
+    if (watched_.alive && now - watched_.firstSeenMs < patience) return false;
+    if (!Swap(block_->chunkTicket, ticket, EmptiedTicket(ticket))) return false;
+    ReleaseArea();
+    return true;
+}
+
+bool InstanceManager::FreeAbandonedClaim(std::uint32_t claimant) {
+    // A claimant writes its chunk in microseconds and never leaves a claim behind, so a claim
+    // with no destination is only ever freed when its claimant is gone.
+    if (claimant != ownPid_ && sync_->IsAlive(claimant)) return false;
+    if (!Swap(block_->claimant, claimant, ownPid_)) return false;
+    ReleaseArea();
+    return true;
+}
+
+void InstanceManager::PrunePending() {
+    if (pending_.empty()) return;
+    const std::uint64_t now = sync_->NowMs();
+    if (now - pendingCheckedMs_ < kPendingCheckMs) return;
+    pendingCheckedMs_ = now;
+    // A partial message whose sender is gone, or that stopped growing, never completes.
+    for (auto it = pending_.begin(); it != pending_.end();) {
+        if (now - it->lastProgressMs >= kStalledDropMs || !sync_->IsAlive(it->senderPid)) {
+            pendingBytes_ -= it->bytes.size();
+            it = pending_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+}  // namespace vxo

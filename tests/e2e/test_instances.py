@@ -1,0 +1,230 @@
+"""Running instances and object messages between them, on the Linux images with the real runtime."""
+import os
+import queue
+import signal
+import subprocess
+import threading
+import time
+import unittest
+from pathlib import Path
+
+from harness import JAVA_HOME, Workspace
+
+BASE = f"mainclass probe.Probe\njvmdll {JAVA_HOME}/lib/server/libjvm.so\n"
+CUSTOM = BASE + "singleinstance custom\n"
+
+
+class Peer:
+    """A packed probe in its "peer" mode: commands on standard input, one report per line."""
+
+    def __init__(self, program):
+        self.process = subprocess.Popen([str(program), "peer"], stdin=subprocess.PIPE,
+                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.lines = queue.Queue()
+        self.errors = []
+        self.backlog = []
+        threading.Thread(target=self._read, args=(self.process.stdout, self.lines.put), daemon=True).start()
+        threading.Thread(target=self._read, args=(self.process.stderr, self.errors.append), daemon=True).start()
+        self.pid = int(self.expect("ready ").split()[1])
+
+    @staticmethod
+    def _read(stream, sink):
+        for raw in stream:
+            sink(raw.decode("utf-8", "replace").rstrip("\n"))
+
+    def send(self, command):
+        self.process.stdin.write((command + "\n").encode())
+        self.process.stdin.flush()
+
+    def expect(self, prefix, timeout=20):
+        """The first line starting with prefix; lines that do not match wait for a later call
+        (an object sent to oneself can be reported before the "sent" that follows the send)."""
+        deadline = time.monotonic() + timeout
+        while True:
+            for index, line in enumerate(self.backlog):
+                if line.startswith(prefix):
+                    return self.backlog.pop(index)
+            left = deadline - time.monotonic()
+            if left <= 0:
+                raise AssertionError(f"no line starting {prefix!r} from {self.process.pid}; "
+                                     f"stderr: {self.errors[-5:]}")
+            try:
+                self.backlog.append(self.lines.get(timeout=left))
+            except queue.Empty:
+                pass
+
+    REPLIES = {"self": "self ", "first": "first ", "list": "list ", "flush": "flushed ", "slow": "slow",
+               "quit": "bye"}
+
+    def ask(self, command, timeout=20):
+        self.send(command)
+        return self.expect(self.REPLIES.get(command.split()[0], "sent"), timeout)
+
+    def value(self, command):
+        return self.ask(command).split(" ", 1)[1]
+
+    def received(self, timeout=20):
+        """(sender, description) of the next object that arrived."""
+        _, sender, description = self.expect("recv ", timeout).split(" ", 2)
+        return int(sender), description
+
+    def nothing_received(self, within=1.0):
+        try:
+            line = self.expect("recv ", within)
+        except AssertionError:
+            return True
+        raise AssertionError(f"unexpected {line}")
+
+    def stop(self):
+        if self.process.poll() is None:
+            try:
+                self.send("quit")
+                self.process.wait(timeout=10)
+            except (OSError, subprocess.TimeoutExpired):
+                self.process.kill()
+        self.process.wait()
+
+
+def serialised(size):
+    """How a peer describes a byte array of that serialised size (its hash computed the same way)."""
+    overhead = 27  # ObjectOutputStream of an empty byte[]
+    body = [((i * 31 + i // 1024) & 0xFF) for i in range(size - overhead)]
+    h = 1
+    for b in body:
+        h = (31 * h + (b - 256 if b > 127 else b)) & 0xFFFFFFFF
+    if h >= 1 << 31:
+        h -= 1 << 32
+    return f"bytes {size} {h}"
+
+
+class InstancesTest(unittest.TestCase):
+    def setUp(self):
+        self.ws = Workspace()
+        self.peers = []
+
+    def tearDown(self):
+        for peer in self.peers:
+            if peer.process.poll() is None:
+                peer.process.kill()
+            peer.process.wait()
+        self.ws.close()
+
+    def peer(self, program):
+        p = Peer(program)
+        self.peers.append(p)
+        return p
+
+    def test_objects_travel_whole_between_instances_of_one_program(self):
+        program = self.ws.pack(CUSTOM, name="messages")
+        owner, second, third = (self.peer(program) for _ in range(3))
+        for p in (owner, second, third):
+            self.assertEqual(int(p.value("first")), owner.pid)
+            self.assertEqual(int(p.value("self")), p.pid)
+        self.assertEqual(third.value("list"), f"[{owner.pid},{second.pid},{third.pid}]")
+        cases = [
+            # (from, command, to): 1020 serialised bytes and the tag fill one chunk; 1021 take two
+            (second, "send 0 1020", owner),
+            (third, "send 0 1021", owner),
+            (owner, f"send {second.pid} 1048576", second),
+            (second, "sendfirst 5000", owner),
+            (third, f"send {third.pid} 3000", third),
+        ]
+        for sender, command, receiver in cases:
+            with self.subTest(command=command):
+                sender.ask(command)
+                self.assertEqual(receiver.received(), (sender.pid, serialised(int(command.split()[-1]))))
+        # A class only the application's loader can see.
+        second.ask(f"note {third.pid} hello")
+        self.assertEqual(third.received(), (second.pid, "probe.Note note:hello"))
+        # One that cannot be serialised: its exception is printed, nothing is sent.
+        second.ask(f"bad {owner.pid}")
+        second.ask(f"send {owner.pid} 200")
+        self.assertEqual(owner.received(), (second.pid, serialised(200)))
+        self.assertTrue(any("NotSerializableException" in line for line in second.errors), second.errors)
+
+    def test_one_appid_across_two_program_files(self):
+        config = CUSTOM + f"appid vexilo.e2e.{os.getpid()}\n"
+        a = self.peer(self.ws.pack(config, name="one"))
+        b = self.peer(self.ws.pack(config, name="two"))
+        self.assertEqual(b.value("list"), f"[{a.pid},{b.pid}]")
+        b.ask("send 0 600")
+        self.assertEqual(a.received(), (b.pid, serialised(600)))
+
+    def test_without_custom_only_the_list_works(self):
+        program = self.ws.pack(BASE, name="plain")
+        a, b = self.peer(program), self.peer(program)
+        self.assertEqual(a.value("first"), "-1")
+        self.assertEqual(a.value("self"), "-1")
+        self.assertEqual(b.value("list"), f"[{a.pid},{b.pid}]")
+        a.ask(f"send {b.pid} 100")
+        started = time.monotonic()
+        a.ask("flush")
+        self.assertLess(time.monotonic() - started, 1)
+        b.nothing_received()
+
+    def test_a_new_owner_takes_over_and_messages_go_on(self):
+        program = self.ws.pack(CUSTOM, name="takeover")
+        owner, second, third = (self.peer(program) for _ in range(3))
+        owner.process.send_signal(signal.SIGKILL)
+        owner.process.wait()
+        killed = time.monotonic()
+        while int(second.value("first")) == owner.pid:
+            self.assertLess(time.monotonic() - killed, 1.0, "no new owner within a second")
+            time.sleep(0.02)
+        new_owner = {second.pid: second, third.pid: third}[int(second.value("first"))]
+        fourth = self.peer(program)
+        self.assertEqual(int(fourth.value("first")), new_owner.pid)
+        everyone = [second, third, fourth]
+        for sender in everyone:
+            for receiver in everyone:
+                with self.subTest(sender=sender.pid, receiver=receiver.pid, owner=new_owner.pid):
+                    sender.ask(f"send {receiver.pid} 1500")
+                    self.assertEqual(receiver.received(), (sender.pid, serialised(1500)))
+        fourth.ask("send 0 100")
+        self.assertEqual(new_owner.received(), (fourth.pid, serialised(100)))
+
+    def test_busy_receivers_lose_nothing_and_stuck_ones_block_no_one_for_ever(self):
+        program = self.ws.pack(CUSTOM, name="patience")
+        a, b, c = (self.peer(program) for _ in range(3))
+        # A receiver that spends 1.5 s in onReceive while others keep talking loses nothing.
+        b.ask("slow 1500")
+        for _ in range(2):
+            a.ask(f"send {b.pid} 3000")
+        for _ in range(3):
+            c.ask(f"send {a.pid} 100")
+        for _ in range(3):
+            self.assertEqual(a.received(), (c.pid, serialised(100)))
+        for _ in range(2):
+            self.assertEqual(b.received(10), (a.pid, serialised(3000)))
+        # flush gives up after about 5 s when the destination takes nothing (stopped, not dead).
+        c.process.send_signal(signal.SIGSTOP)
+        try:
+            a.ask(f"send {c.pid} 3000")  # the first chunk waits in the block, the rest in the queue
+            started = time.monotonic()
+            a.ask("flush", timeout=15)
+            self.assertAlmostEqual(time.monotonic() - started, 5.0, delta=1.5)
+        finally:
+            c.process.send_signal(signal.SIGCONT)
+        self.assertEqual(c.received(), (a.pid, serialised(3000)))
+        # A destination that is gone costs nothing: the sender's queue drains at once.
+        c.process.kill()
+        c.process.wait()
+        a.ask(f"send {c.pid} 50000")
+        started = time.monotonic()
+        a.ask("flush")
+        self.assertLess(time.monotonic() - started, 2)
+
+    def test_the_last_instance_removes_the_block(self):
+        program = self.ws.pack(CUSTOM, name=f"last-{os.getpid()}")
+        before = set(Path("/dev/shm").glob(f"vexilo-{os.geteuid()}-*last-{os.getpid()}*"))
+        a, b = self.peer(program), self.peer(program)
+        blocks = set(Path("/dev/shm").glob(f"vexilo-{os.geteuid()}-*last-{os.getpid()}*")) - before
+        self.assertEqual(len(blocks), 1)
+        a.stop()
+        self.assertTrue(all(block.exists() for block in blocks))
+        b.stop()
+        self.assertFalse(any(block.exists() for block in blocks))
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,6 +1,7 @@
 """Running instances and object messages between them, on the Linux images with the real runtime."""
 import os
 import queue
+import random
 import signal
 import subprocess
 import threading
@@ -9,6 +10,7 @@ import unittest
 from pathlib import Path
 
 from harness import JAVA_HOME, Workspace
+from targets import REPO, WIN_BUILD, LINUX_BUILD, available_targets
 
 BASE = f"mainclass probe.Probe\njvmdll {JAVA_HOME}/lib/server/libjvm.so\n"
 CUSTOM = BASE + "singleinstance custom\n"
@@ -17,8 +19,8 @@ CUSTOM = BASE + "singleinstance custom\n"
 class Peer:
     """A packed probe in its "peer" mode: commands on standard input, one report per line."""
 
-    def __init__(self, program):
-        self.process = subprocess.Popen([str(program), "peer"], stdin=subprocess.PIPE,
+    def __init__(self, program, command=None):
+        self.process = subprocess.Popen(command or [str(program), "peer"], stdin=subprocess.PIPE,
                                         stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         self.lines = queue.Queue()
         self.errors = []
@@ -30,7 +32,7 @@ class Peer:
     @staticmethod
     def _read(stream, sink):
         for raw in stream:
-            sink(raw.decode("utf-8", "replace").rstrip("\n"))
+            sink(raw.decode("utf-8", "replace").rstrip("\r\n"))
 
     def send(self, command):
         self.process.stdin.write((command + "\n").encode())
@@ -54,7 +56,7 @@ class Peer:
                 pass
 
     REPLIES = {"self": "self ", "first": "first ", "list": "list ", "flush": "flushed ", "slow": "slow",
-               "quit": "bye"}
+               "quit": "bye", "fill": "filled"}
 
     def ask(self, command, timeout=20):
         self.send(command)
@@ -224,6 +226,155 @@ class InstancesTest(unittest.TestCase):
         self.assertTrue(all(block.exists() for block in blocks))
         b.stop()
         self.assertFalse(any(block.exists() for block in blocks))
+
+
+class NativeInstancesTest(unittest.TestCase):
+    """The protocol between real processes of a small native program (no runtime needed), on
+    Linux and, through the Windows backend, under Wine."""
+
+    def setUp(self):
+        self.ws = Workspace()
+        self.peers = []
+
+    def tearDown(self):
+        for peer in self.peers:
+            if peer.process.poll() is None:
+                try:
+                    peer.send("die")
+                    peer.process.wait(timeout=20)
+                except (OSError, subprocess.TimeoutExpired):
+                    peer.process.kill()
+            peer.process.wait()
+        self.ws.close()
+
+    def program(self, target, folder):
+        """A copy of the peer program in its own folder: one program file, one block."""
+        source = (WIN_BUILD / "tests" / "instance_peer.exe") if target.name == "windows" else \
+            (LINUX_BUILD / "tests" / "instance_peer")
+        (self.ws.root / folder).mkdir(exist_ok=True)
+        copy = self.ws.root / folder / source.name
+        copy.write_bytes(source.read_bytes())
+        copy.chmod(0o755)
+        return copy
+
+    def peer(self, target, program, *args):
+        if target.name == "windows":
+            command = ["bash", str(REPO / "tests" / "wine" / "run-wine.sh"), str(WIN_BUILD), str(program), *args]
+        else:
+            command = [str(program), *args]
+        p = Peer(None, command)
+        self.peers.append(p)
+        return p
+
+    @staticmethod
+    def send(sender, dest, size):
+        """Sends and returns what the receiver will report: (sender pid, size, hash)."""
+        sender.send(f"send {dest} {size}")
+        return sender.pid, f"{size} {sender.expect('sent ').split()[1]}"
+
+    @staticmethod
+    def die(peer):
+        peer.send("die")
+        peer.process.wait(timeout=30)
+
+    def test_payloads_registration_and_takeover(self):
+        for target in available_targets():
+            with self.subTest(target=target.name):
+                program = self.program(target, f"{target.name}-one")
+                a, b, c = (self.peer(target, program) for _ in range(3))
+                self.assertEqual(c.value("list"), f"[{a.pid},{b.pid},{c.pid}]")
+                self.assertEqual((int(b.value("first")), int(b.value("self"))), (a.pid, b.pid))
+                for size, sender, dest, receiver in [(1, b, 0, a), (1024, a, c.pid, c), (1025, c, c.pid, c),
+                                                     (100000, b, c.pid, c)]:
+                    expected = self.send(sender, dest, size)
+                    self.assertEqual(receiver.received(30), expected, size)
+                self.die(b)
+                self.assertEqual(a.value("list"), f"[{a.pid},{c.pid}]")
+                self.die(a)  # the owner: c takes over, and a newcomer finds it
+                deadline = time.monotonic() + 1.0
+                while int(c.value("first")) != c.pid:
+                    self.assertLess(time.monotonic(), deadline, "no new owner within a second")
+                d = self.peer(target, program)
+                self.assertEqual(int(d.value("first")), c.pid)
+                expected = self.send(d, 0, 2000)
+                self.assertEqual(c.received(30), expected)
+                expected = self.send(c, d.pid, 3000)
+                self.assertEqual(d.received(30), expected)
+                # A full table: the next instance is not listed, yet it sends and receives.
+                d.ask("fill")
+                e = self.peer(target, program)
+                self.assertNotIn(str(e.pid), e.value("list").strip("[]").split(","))
+                expected = self.send(e, 0, 10)
+                self.assertEqual(c.received(30), expected)
+                expected = self.send(c, e.pid, 10)
+                self.assertEqual(e.received(30), expected)
+                for peer in (c, d, e):
+                    self.die(peer)
+
+    def test_an_appid_joins_program_files_and_nothing_else(self):
+        appid = f"vexilo.peer.{os.getpid()}"
+        for target in available_targets():
+            with self.subTest(target=target.name):
+                first = self.peer(target, self.program(target, f"{target.name}-a"), appid)
+                second = self.peer(target, self.program(target, f"{target.name}-b"), appid)
+                alone = self.peer(target, self.program(target, f"{target.name}-c"))
+                self.assertEqual(second.value("list"), f"[{first.pid},{second.pid}]")
+                self.assertEqual(alone.value("list"), f"[{alone.pid}]")
+                expected = self.send(second, 0, 5000)
+                self.assertEqual(first.received(30), expected)
+                for peer in (first, second, alone):
+                    self.die(peer)
+
+    def test_messages_survive_instances_killed_at_random(self):
+        # Five instances talk while some are killed and replaced: no deadlock, every message
+        # between instances that stay alive arrives exactly once, a new owner within a second.
+        rng = random.Random(int(os.environ.get("VXO_KILL_SEED", "7")))
+        program = self.program(LinuxTargetName(), "kill")
+        live = [self.peer(LinuxTargetName(), program) for _ in range(5)]
+        sent = []  # (sender, receiver, (sender pid, description))
+        gone = set()
+        size = 900
+        for round_ in range(12):
+            for _ in range(6):
+                sender, receiver = rng.choice(live), rng.choice(live)
+                size += 37
+                sent.append((sender, receiver, self.send(sender, receiver.pid, size)))
+            if round_ % 3 == 2:
+                victim = rng.choice(live)
+                was_owner = int(victim.value("first")) == victim.pid
+                self.die(victim)
+                gone.add(victim)
+                live.remove(victim)
+                if was_owner:
+                    killed = time.monotonic()
+                    while int(live[0].value("first")) == victim.pid:
+                        self.assertLess(time.monotonic() - killed, 1.0, "no new owner within a second")
+                        time.sleep(0.01)
+                live.append(self.peer(LinuxTargetName(), program))
+        for receiver in live:
+            wanted = [e for s, r, e in sent if r is receiver and s not in gone]
+            possible = [e for s, r, e in sent if r is receiver]
+            got = []
+            deadline = time.monotonic() + 60
+            while not all(e in got for e in wanted) and time.monotonic() < deadline:
+                got.append(receiver.received(30))
+            while True:  # and whatever else comes, from instances that were killed
+                try:
+                    got.append(receiver.received(0.5))
+                except AssertionError:
+                    break
+            # Exactly once each, nothing that was not sent to it, each sender's in its order.
+            self.assertEqual(sorted(set(got)), sorted(got))
+            self.assertEqual([e for e in got if e not in possible], [])
+            for e in wanted:
+                self.assertIn(e, got)
+            for sender in {e[0] for e in got}:
+                mine = [e for e in got if e[0] == sender]
+                self.assertEqual(mine, [e for e in possible if e in mine])
+
+
+def LinuxTargetName():
+    return available_targets()[0]
 
 
 if __name__ == "__main__":

@@ -56,7 +56,7 @@ class Peer:
                 pass
 
     REPLIES = {"self": "self ", "first": "first ", "list": "list ", "flush": "flushed ", "slow": "slow",
-               "quit": "bye", "fill": "filled"}
+               "quit": "bye", "fill": "filled", "echo": "echo"}
 
     def ask(self, command, timeout=20):
         self.send(command)

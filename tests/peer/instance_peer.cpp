@@ -3,6 +3,10 @@
 // exercised across real processes under Wine as on Linux.
 //   instance_peer [APPID]          the program file's own block, or the appid's
 // Commands: self | first | list | send DEST SIZE | fill | die | quit
+//           echo             from now on, what arrives goes back to its sender
+//           ping DEST N SIZE N round trips of SIZE bytes to an echoing DEST: "ping MICROSECONDS"
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -16,6 +20,13 @@
 namespace {
 
 std::mutex outputLock;
+
+// Replies a ping waits for.
+std::mutex replyLock;
+std::condition_variable replied;
+int replies = 0;
+bool pinging = false;
+bool echoing = false;
 
 void Say(const std::string& line) {
     std::lock_guard<std::mutex> lock(outputLock);
@@ -51,7 +62,20 @@ int main(int argc, char** argv) {
     platform::SharedBlock block =
         platform::SharedBlock::Open(InstanceBlockName(appId, platform::ModuleFileName()));
     InstanceManager manager(block.data(), block.size());
-    manager.StartMessaging([](ReceivedMessage&& message) {
+    InstanceManager* self = &manager;
+    manager.StartMessaging([self](ReceivedMessage&& message) {
+        {
+            std::lock_guard<std::mutex> lock(replyLock);
+            if (echoing) {
+                self->Enqueue(message.senderPid, std::move(message.bytes));
+                return;
+            }
+            if (pinging) {
+                ++replies;
+                replied.notify_all();
+                return;
+            }
+        }
         Say("recv " + std::to_string(message.senderPid) + " " + std::to_string(message.bytes.size()) + " " +
             std::to_string(Hash(message.bytes)));
     });
@@ -78,6 +102,32 @@ int main(int argc, char** argv) {
             for (std::uint32_t& slot : manager.block().instancePids) slot = manager.OwnPid();
             manager.block().instanceCount = kMaxListedInstances;
             Say("filled");
+        } else if (command == "echo") {
+            std::lock_guard<std::mutex> lock(replyLock);
+            echoing = true;
+            Say("echo");
+        } else if (command == "ping") {
+            unsigned long dest = 0, count = 0, size = 0;
+            if (std::sscanf(line.c_str(), "ping %lu %lu %lu", &dest, &count, &size) != 3 || count == 0) continue;
+            {
+                std::lock_guard<std::mutex> lock(replyLock);
+                pinging = true;
+                replies = 0;
+            }
+            const auto start = std::chrono::steady_clock::now();
+            bool lost = false;
+            for (unsigned long i = 0; i < count && !lost; ++i) {
+                manager.Enqueue(static_cast<std::uint32_t>(dest), Payload(size));
+                std::unique_lock<std::mutex> lock(replyLock);
+                lost = !replied.wait_for(lock, std::chrono::seconds(30), [&] { return replies > static_cast<int>(i); });
+            }
+            const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(
+                std::chrono::steady_clock::now() - start).count();
+            {
+                std::lock_guard<std::mutex> lock(replyLock);
+                pinging = false;
+            }
+            Say(lost ? std::string("ping lost") : "ping " + std::to_string(micros / static_cast<long long>(count)));
         } else if (command == "die") {
             std::_Exit(9);  // no clean-up at all, as when the process is killed
         } else if (command == "quit") {

@@ -16,9 +16,15 @@ import java.util.Arrays;
  *   note INSTANCE TEXT       a probe.Note, a class only the application's loader has
  *   bad INSTANCE             an object that cannot be serialised
  *   slow MS                  later receipts each take MS milliseconds in onReceive
+ *   echo                     from now on, what arrives goes back to its sender
+ *   ping INSTANCE N SIZE     N round trips to an echoing instance: "ping MICROSECONDS"
  */
 public class Peer {
     static volatile int slowMs = 0;
+    static volatile boolean echo = false;
+    static volatile boolean pinging = false;
+    static final java.util.concurrent.BlockingQueue<Object> replies =
+            new java.util.concurrent.LinkedBlockingQueue<>();
 
     public static void main(String[] args) throws Exception {
         run();
@@ -26,6 +32,14 @@ public class Peer {
 
     static void run() throws Exception {
         Instances.setReceiver((sender, object) -> {
+            if (echo) {
+                Instances.sendObject(sender, object);
+                return;
+            }
+            if (pinging) {
+                replies.add(object);
+                return;
+            }
             if (slowMs > 0) {
                 try { Thread.sleep(slowMs); } catch (InterruptedException e) { }
             }
@@ -44,6 +58,22 @@ public class Peer {
                 case "note": Instances.sendObject(Integer.parseInt(w[1]), new Note(w[2])); say("sent"); break;
                 case "bad": Instances.sendObject(Integer.parseInt(w[1]), new Unsendable()); say("sent"); break;
                 case "slow": slowMs = Integer.parseInt(w[1]); say("slow"); break;
+                case "echo": echo = true; say("echo"); break;
+                case "ping": {
+                    int dest = Integer.parseInt(w[1]), n = Integer.parseInt(w[2]);
+                    byte[] payload = bytes(Integer.parseInt(w[3]));
+                    replies.clear();
+                    pinging = true;
+                    long start = System.nanoTime();
+                    boolean lost = false;
+                    for (int i = 0; i < n && !lost; i++) {
+                        Instances.sendObject(dest, payload);
+                        lost = replies.poll(30, java.util.concurrent.TimeUnit.SECONDS) == null;
+                    }
+                    pinging = false;
+                    say(lost ? "ping lost" : "ping " + (System.nanoTime() - start) / 1000 / n);
+                    break;
+                }
                 case "flush": {
                     long start = System.nanoTime();
                     Instances.flush();

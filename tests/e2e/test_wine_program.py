@@ -513,6 +513,8 @@ class RedirectionTest(WineProgramCase):
             ("gui, one file for both", TARGET.gui, "stdout {f}\nstderr {f}\n", {"VXO_FAKEJVM_MAIN_THROW": "1"},
              threw),
             ("console, bar alone", TARGET.console, "stderr |\n", {"VXO_FAKEJVM_MAIN_THROW": "1"}, None),
+            ("console, to a program", TARGET.console,
+             "stderr |" + TARGET.path(TOOLS / "append_stdin.exe") + " {f}\n", {"VXO_FAKEJVM_MAIN_THROW": "1"}, threw),
         ]
         for name, image, config, env, expected in cases:
             with self.subTest(name):
@@ -527,6 +529,9 @@ class RedirectionTest(WineProgramCase):
                     self.assertEqual(text, "old\r\n")
                     self.assertIn(threw, out.stderr.decode("cp1252"))
                     continue
+                # A started program may still be writing when the launcher has ended.
+                poll(lambda: expected in target.read_bytes().decode("cp1252"), 30)
+                text = target.read_bytes().decode("cp1252")
                 self.assertTrue(text.startswith("old\r\n"), text)
                 self.assertIn(expected, text)
                 self.assertNotIn(expected.encode(), out.stderr)

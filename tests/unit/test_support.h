@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 
 namespace vxo::test {
@@ -13,9 +14,11 @@ namespace vxo::test {
 class ScratchDir {
 public:
     ScratchDir() {
+        // Unique across processes too: the plain and the sanitized test runs go side by side.
+        static const unsigned run = std::random_device{}();
         static int counter = 0;
         path_ = std::filesystem::temp_directory_path() /
-                ("vxo-unit-" + std::to_string(++counter) + "-" + std::to_string(std::rand()));
+                ("vxo-unit-" + std::to_string(run) + "-" + std::to_string(++counter));
         std::filesystem::remove_all(path_);
         std::filesystem::create_directories(path_);
     }

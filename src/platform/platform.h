@@ -264,8 +264,10 @@ public:
     virtual bool AdoptObjects(std::uint64_t mutexValue, std::uint64_t eventValue) = 0;
     virtual bool HasObjects() = 0;
     virtual void CloseObjects() = 0;
-    virtual bool Lock(std::uint32_t timeoutMs) = 0;
-    virtual void Unlock() = 0;
+    // Returns what Unlock takes, 0 when the mutex was not had in time. Another thread may adopt
+    // new objects meanwhile; the token names the one that was locked.
+    virtual std::uintptr_t Lock(std::uint32_t timeoutMs) = 0;
+    virtual void Unlock(std::uintptr_t token) = 0;
     // Wakes the instances that wait now and counts the change in the block's generation.
     virtual void Pulse() = 0;
     // Waits for a pulse, the watched owner's end, Interrupt or the time-out, unless the

@@ -85,16 +85,16 @@ int ListedCount(const InstanceBlock& block) {
 // happen: the mutex narrows their races, the compare-and-swaps make the chunk area safe.
 class SharedLock {
 public:
-    explicit SharedLock(platform::InstanceSync& sync) : sync_(sync), held_(sync.Lock(kMutexWaitMs)) {}
+    explicit SharedLock(platform::InstanceSync& sync) : sync_(sync), token_(sync.Lock(kMutexWaitMs)) {}
     ~SharedLock() {
-        if (held_) sync_.Unlock();
+        if (token_ != 0) sync_.Unlock(token_);
     }
     SharedLock(const SharedLock&) = delete;
     SharedLock& operator=(const SharedLock&) = delete;
 
 private:
     platform::InstanceSync& sync_;
-    bool held_;
+    std::uintptr_t token_;
 };
 
 }  // namespace

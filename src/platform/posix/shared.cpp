@@ -230,8 +230,8 @@ public:
 
     void CloseObjects() override {}
 
-    bool Lock(std::uint32_t timeoutMs) override {
-        if (!HasObjects()) return false;
+    std::uintptr_t Lock(std::uint32_t timeoutMs) override {
+        if (!HasObjects()) return 0;
         timespec deadline{};
         clock_gettime(CLOCK_REALTIME, &deadline);
         deadline.tv_sec += timeoutMs / 1000;
@@ -245,10 +245,10 @@ public:
             pthread_mutex_consistent(&area_->mutex);
             result = 0;
         }
-        return result == 0;
+        return result == 0 ? reinterpret_cast<std::uintptr_t>(&area_->mutex) : 0;
     }
 
-    void Unlock() override { pthread_mutex_unlock(&area_->mutex); }
+    void Unlock(std::uintptr_t) override { pthread_mutex_unlock(&area_->mutex); }
 
     void Pulse() override {
         __atomic_fetch_add(generation_, 1, __ATOMIC_ACQ_REL);

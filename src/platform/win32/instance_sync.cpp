@@ -5,6 +5,8 @@
 #include "platform/win32/win32_api.h"
 
 #include <atomic>
+#include <mutex>
+#include <vector>
 
 namespace vxo::platform {
 
@@ -12,6 +14,7 @@ namespace {
 
 using win32::UniqueHandle;
 
+constexpr std::size_t kRetiredLimit = 64;
 constexpr DWORD kLivenessAccess = PROCESS_QUERY_INFORMATION | PROCESS_DUP_HANDLE;  // 0x440
 constexpr DWORD kOwnerAccess = SYNCHRONIZE | kLivenessAccess;                        // 0x100440
 
@@ -24,10 +27,14 @@ bool StillActive(HANDLE process) {
     return ::GetExitCodeProcess(process, &code) != 0 && code == STILL_ACTIVE;
 }
 
+// The messaging thread adopts new objects while Java threads pulse and lock: the handles are
+// swapped atomically, and replaced ones stay open until the end, so a thread that read the old
+// value never uses a closed (or reused) handle.
 class WinInstanceSync final : public InstanceSync {
 public:
     explicit WinInstanceSync(std::int32_t* generation)
         : generation_(generation), stop_(::CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+    ~WinInstanceSync() override { CloseObjects(); }
 
     std::uint32_t CurrentPid() override { return ::GetCurrentProcessId(); }
 
@@ -44,14 +51,14 @@ public:
     bool OwnerActive() override { return owner_.valid() && StillActive(owner_.get()); }
 
     bool CreateObjects() override {
-        if (!mutex_.valid()) mutex_.reset(::CreateMutexA(nullptr, FALSE, nullptr));
-        if (!event_.valid()) event_.reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+        if (mutex_.load() == nullptr) Replace(mutex_, ::CreateMutexA(nullptr, FALSE, nullptr));
+        if (event_.load() == nullptr) Replace(event_, ::CreateEventA(nullptr, TRUE, FALSE, nullptr));
         return HasObjects();
     }
 
     void ObjectValues(std::uint64_t& mutexValue, std::uint64_t& eventValue) override {
-        mutexValue = ValueOf(mutex_.get());
-        eventValue = ValueOf(event_.get());
+        mutexValue = ValueOf(mutex_.load());
+        eventValue = ValueOf(event_.load());
     }
 
     bool AdoptObjects(std::uint64_t mutexValue, std::uint64_t eventValue) override {
@@ -62,7 +69,7 @@ public:
             if (value != 0 &&
                 ::DuplicateHandle(owner_.get(), reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(value)),
                                   ::GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
-                held->reset(copy);
+                Replace(*held, copy);
             } else {
                 adopted = false;  // the one held, if any, stays
             }
@@ -70,24 +77,29 @@ public:
         return adopted;
     }
 
-    bool HasObjects() override { return mutex_.valid() && event_.valid(); }
+    bool HasObjects() override { return mutex_.load() != nullptr && event_.load() != nullptr; }
 
     void CloseObjects() override {
-        mutex_.reset();
-        event_.reset();
+        std::lock_guard<std::mutex> lock(retiredLock_);
+        for (std::atomic<HANDLE>* held : {&mutex_, &event_}) {
+            if (HANDLE old = held->exchange(nullptr)) retired_.push_back(old);
+        }
+        for (HANDLE handle : retired_) ::CloseHandle(handle);
+        retired_.clear();
         owner_.reset();
     }
 
-    bool Lock(std::uint32_t timeoutMs) override {
-        if (!mutex_.valid()) return false;
-        DWORD result = ::WaitForSingleObject(mutex_.get(), timeoutMs);
-        return result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
+    std::uintptr_t Lock(std::uint32_t timeoutMs) override {
+        HANDLE mutex = mutex_.load();
+        if (mutex == nullptr) return 0;
+        DWORD result = ::WaitForSingleObject(mutex, timeoutMs);
+        return result == WAIT_OBJECT_0 || result == WAIT_ABANDONED ? reinterpret_cast<std::uintptr_t>(mutex) : 0;
     }
 
-    void Unlock() override { ::ReleaseMutex(mutex_.get()); }
+    void Unlock(std::uintptr_t token) override { ::ReleaseMutex(reinterpret_cast<HANDLE>(token)); }
 
     void Pulse() override {
-        if (event_.valid()) ::PulseEvent(event_.get());
+        if (HANDLE event = event_.load()) ::PulseEvent(event);
         __atomic_fetch_add(generation_, 1, __ATOMIC_ACQ_REL);
     }
 
@@ -96,7 +108,7 @@ public:
         HANDLE handles[3];
         DWORD count = 0;
         if (stop_.valid()) handles[count++] = stop_.get();
-        if (event_.valid()) handles[count++] = event_.get();
+        if (HANDLE event = event_.load()) handles[count++] = event;
         if (owner_.valid()) handles[count++] = owner_.get();
         if (count == 0) {
             ::Sleep(timeoutMs);
@@ -112,11 +124,27 @@ public:
     std::uint64_t NowMs() override { return ::GetTickCount64(); }
 
 private:
+    void Replace(std::atomic<HANDLE>& held, HANDLE handle) {
+        if (handle == nullptr) return;
+        HANDLE old = held.exchange(handle);
+        if (old != nullptr) {
+            std::lock_guard<std::mutex> lock(retiredLock_);
+            // Owners change rarely; a block rewritten on purpose must not pile up handles.
+            if (retired_.size() >= kRetiredLimit) {
+                ::CloseHandle(retired_.front());
+                retired_.erase(retired_.begin());
+            }
+            retired_.push_back(old);
+        }
+    }
+
     std::int32_t* generation_;
-    UniqueHandle stop_;  // this process's own: set when its messaging thread is to end
-    UniqueHandle mutex_;
-    UniqueHandle event_;
-    UniqueHandle owner_;
+    UniqueHandle stop_;   // this process's own: set when its messaging thread is to end
+    UniqueHandle owner_;  // used by the messaging thread only
+    std::atomic<HANDLE> mutex_{nullptr};
+    std::atomic<HANDLE> event_{nullptr};
+    std::mutex retiredLock_;
+    std::vector<HANDLE> retired_;
 };
 
 }  // namespace

@@ -42,8 +42,8 @@ public:
     }
     bool HasObjects() override { return mutex_ != 0 && event_ != 0; }
     void CloseObjects() override { mutex_ = event_ = 0; }
-    bool Lock(std::uint32_t) override { return mutex_ != 0; }
-    void Unlock() override {}
+    std::uintptr_t Lock(std::uint32_t) override { return static_cast<std::uintptr_t>(mutex_); }
+    void Unlock(std::uintptr_t) override {}
     void Pulse() override { ++*world_.generation; }
     void Wait(std::int32_t, std::uint32_t) override {}
     void Interrupt() override {}

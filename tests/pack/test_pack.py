@@ -79,11 +79,13 @@ class PackCase(unittest.TestCase):
         cmd = [TOOLS.java, "-jar", packer or TOOLS.bare_jar] + list(args)
         return subprocess.run(cmd, capture_output=True, text=True, env=env, timeout=120)
 
-    def pack(self, jars, image=None, config=b"main=App\n", packer=None):
-        """Packs into out.bin and returns (output bytes, stderr lines)."""
+    def pack(self, jars, image=None, config=b"mainclass App\n", packer=None, extra=()):
+        """Packs into out.bin and returns (output bytes, stderr lines). Unless a JAR holds App.class,
+        one that does comes last, so the main class check passes."""
         args = ["--image", self.write("image", image or fake_image()),
-                "--config", self.write("config", config), "--out", self.path("out.bin")]
-        for jar in jars:
+                "--config", self.write("config", config), "--out", self.path("out.bin")] + list(extra)
+        for jar in jars + ([] if any("App.class" in zipfile.ZipFile(j).namelist() for j in jars)
+                           else [make_jar(self.path("main.jar"), [("App.class", b"app")])]):
             args += ["--jar", jar]
         r = self.run_pack(*args, packer=packer)
         self.assertEqual(r.returncode, 0, r.stderr)
@@ -104,7 +106,7 @@ class LayoutTest(PackCase):
         expected_image = bytearray(image)
         expected_image[parts["slot"]:parts["slot"] + 8] = struct.pack("<Q", len(parts["archive"]))
         self.assertEqual(parts["image"], bytes(expected_image), "only the slot may change in the image")
-        self.assertEqual(parts["config"], b"\xef\xbb\xbfmain=App\r\n\0")
+        self.assertEqual(parts["config"], b"\xef\xbb\xbfmainclass App\r\n\0")
         self.assertEqual(parts["digest"], hashlib.md5(parts["archive"]).digest())
         self.assertEqual(parts["archive"][:4], b"PK\3\4")
         self.assertEqual(os.stat(self.path("out.bin")).st_mode & 0o777, 0o755)
@@ -123,6 +125,7 @@ class LayoutTest(PackCase):
             self.assertNotIn("extra bytes", r.stdout + r.stderr, "offsets must be relative to the archive")
 
     def test_config_text(self):
+        """Without a mainclass line, the JAR manifest's Main-Class is added as the last line."""
         bom, nul = b"\xef\xbb\xbf", b"\0"
         cases = [
             ("LF", b"a=1\nb=2\n", b"a=1\r\nb=2\r\n"),
@@ -135,12 +138,20 @@ class LayoutTest(PackCase):
             ("UTF-16LE with BOM", b"\xff\xfe" + "a=ü\nb=€".encode("utf-16-le"),
              "a=ü\r\nb=€\r\n".encode()),
             ("UTF-16BE with BOM", b"\xfe\xff" + "a=ü\r\n".encode("utf-16-be"), "a=ü\r\n".encode()),
+            # Concatenated files leave marks inside; a doubled one would hide the first keyword.
+            ("mark inside", b"a=1\n" + bom + b"b=2\n", b"a=1\r\nb=2\r\n"),
+            ("doubled mark at the start", bom + bom + b"mainclass App\n", b"mainclass App\r\n"),
+            ("UTF-16LE with a second mark", b"\xff\xfe" + "\ufeffa=1".encode("utf-16-le"), b"a=1\r\n"),
         ]
-        jar = make_jar(self.path("a.jar"), [("x", b"x")])
+        jar = make_jar(self.path("a.jar"), [("META-INF/MANIFEST.MF", b"Manifest-Version: 1.0\r\n"
+                                             b"Main-Class: App\r\n\r\n"), ("App.class", b"x")])
         for label, given, body in cases:
             with self.subTest(label):
-                parts = split_output(self.pack([jar], config=given)[0])
-                self.assertEqual(parts["config"], bom + body + nul)
+                out, warnings = self.pack([jar], config=given)
+                added = b"" if b"mainclass" in body else b"mainclass App\r\n"
+                self.assertEqual(split_output(out)["config"], bom + body + added + nul)
+                marks = [w for w in warnings if "byte-order mark" in w]
+                self.assertEqual(len(marks), 1 if "mark" in label and "BOM" not in label else 0, warnings)
 
     def test_program_runs_on_jvm(self):
         src = self.write("Hello.java", b"public class Hello { public static void main(String[] a)"
@@ -166,7 +177,7 @@ class MergeTest(PackCase):
         out, warnings = self.pack([a, b, c])
         z = self.archive(out)
         self.assertEqual(z.namelist(),
-                         ["META-INF/MANIFEST.MF", "d/", "d/x", "d/only-a", "e/y", "z-first-in-c"])
+                         ["META-INF/MANIFEST.MF", "d/", "d/x", "d/only-a", "e/y", "z-first-in-c", "App.class"])
         self.assertEqual((z.read("d/x"), z.read("META-INF/MANIFEST.MF")), (b"a", b"first"))
         self.assertEqual(len(warnings), 2, warnings)
         for warning, loser in zip(warnings, (b, c)):
@@ -179,14 +190,14 @@ class MergeTest(PackCase):
         b = make_jar(self.path("b.jar"),
                      [("b.txt", b"b"), ("META-INF/", None), ("META-INF/MANIFEST.MF", b"b")])
         z = self.archive(self.pack([a, b])[0])
-        self.assertEqual(z.namelist(), ["META-INF/", "META-INF/MANIFEST.MF", "a.txt", "b.txt"])
+        self.assertEqual(z.namelist(), ["META-INF/", "META-INF/MANIFEST.MF", "a.txt", "b.txt", "App.class"])
 
     def test_signatures_and_index_dropped(self):
         dropped = ["META-INF/APP.SF", "META-INF/app.rsa", "META-INF/K.DSA", "META-INF/K.EC",
                    "META-INF/INDEX.LIST"]
         kept = ["META-INF/sub/X.SF", "META-INF/notes.txt", "top.SF", "META-INF/services/a.RSA"]
         out, warnings = self.pack([make_jar(self.path("s.jar"), [(n, b"s") for n in dropped + kept])])
-        self.assertEqual(self.archive(out).namelist(), kept)
+        self.assertEqual(self.archive(out).namelist(), kept + ["App.class"])
         self.assertEqual(len(warnings), len(dropped), warnings)
         for name, warning in zip(dropped, warnings):
             self.assertIn(name, warning)
@@ -253,8 +264,8 @@ class BuiltCompanionTest(PackCase):
 
 class ErrorTest(PackCase):
     def inputs(self):
-        return dict(image=self.write("image", fake_image()), config=self.write("config", b"a=1\n"),
-                    jar=make_jar(self.path("a.jar"), [("x", b"x")]), out=self.path("out.bin"))
+        return dict(image=self.write("image", fake_image()), config=self.write("config", b"mainclass x\n"),
+                    jar=make_jar(self.path("a.jar"), [("x.class", b"x")]), out=self.path("out.bin"))
 
     def args(self, image, config, jar, out):
         return ["--image", image, "--config", config, "--jar", jar, "--out", out]

@@ -121,13 +121,12 @@ final class ConfigCheck {
                 return added;
             }
         }
+        // Only a warning: a "classpath" entry or the runtime itself may still provide the class.
         String where = line < 0 ? path + ": Main-Class of the JAR manifest: " : at(line);
-        String problem = where + "main class \"" + name + "\" is not in the JARs (no " + entry + ")";
-        if (firstLine("classpath") >= 0 || firstLine("java_classpath") >= 0) {
-            warn.accept(problem + "; it must come from a \"classpath\" entry at run time");
-            return added;
-        }
-        throw new PackException(problem);
+        warn.accept(where + "main class \"" + name + "\" is not in the JARs (no " + entry + "); unless a "
+                + "\"classpath\" entry provides it at run time, the program stops with \"The main startup "
+                + "class could not be found.\"");
+        return added;
     }
 
     /**

@@ -274,6 +274,22 @@ class BuiltCompanionTest(PackCase):
                 self.assertEqual(names & built, expected)
 
 
+    def test_api_jar_matches_the_companions(self):
+        api = os.path.join(TOOLS.dist, "vexilo-api.jar")
+        if not os.path.exists(api):
+            self.skipTest("no " + api)
+        with zipfile.ZipFile(TOOLS.packer_jar) as z:
+            built = {n[len("companion/"):] for n in z.namelist() if n.startswith("companion/") and n.endswith(".class")}
+        with zipfile.ZipFile(api) as z:
+            names = set(z.namelist())
+            tray = z.read(VXO + "SystemTray.class")
+        self.assertEqual({n for n in names if n.endswith(".class")}, built)
+        for outer in {n.split("$")[0].replace(".class", "") for n in built}:
+            self.assertIn(outer + ".java", names, "sources for the IDE")
+        for parameter in (b"iconId", b"balloonText", b"MethodParameters"):
+            self.assertIn(parameter, tray, "parameter names kept for the IDE")
+
+
 class ErrorTest(PackCase):
     def inputs(self):
         return dict(image=self.write("image", fake_image()), config=self.write("config", b"mainclass x\n"),
@@ -404,13 +420,18 @@ class ConfigCheckTest(PackCase):
              ['config:3: unknown keyword "frobnicate"; the launcher']),
             ("a longer keyword is not the shorter one", b"mainclass App\nsplashx a.png\n",
              ['config:2: unknown keyword "splashx" (did you mean "splash"?)']),
-            ("main class elsewhere on the class path", b"mainclass p.Gone\nclasspath lib/*.jar\n",
-             ['config:1: main class "p.Gone" is not in the JARs (no p/Gone.class); it must come from']),
+            ("main class not in the JARs", b"option x\nmainclass p.Gone\nclasspath lib/*.jar\n",
+             ['config:2: main class "p.Gone" is not in the JARs (no p/Gone.class); unless a "classpath"']),
+            ("trailing space makes another name", b"mainclass App \n", ['main class "App " is not in']),
+            ("Main-Class not in the JARs", b"", ['Main-Class of the JAR manifest: main class "p.Gone"']),
             ("manifest cannot be read", b"mainclass App\n", ["cannot read META-INF/MANIFEST.MF"]),
         ]
         for label, config, expected in cases:
             with self.subTest(label):
                 jars = [make_jar(self.path("a.jar"), [("App.class", b"a")])]
+                if label == "Main-Class not in the JARs":
+                    jars = [make_jar(self.path("g.jar"), [("META-INF/MANIFEST.MF", b"Manifest-Version: 1.0\r\n"
+                                                          b"Main-Class: p.Gone\r\n\r\n"), ("App.class", b"a")])]
                 if label == "manifest cannot be read":
                     jars = [make_jar(self.path("m.jar"), [("META-INF/MANIFEST.MF", b"\xff no header\n"),
                                                           ("App.class", b"a")])]
@@ -430,15 +451,12 @@ class ConfigCheckTest(PackCase):
     def test_main_class_errors(self):
         no_main = make_jar(self.path("n.jar"), [("META-INF/MANIFEST.MF", b"Manifest-Version: 1.0\r\n\r\n"),
                                                 ("p/Other.class", b"o")])
-        manifest_main = make_jar(self.path("m.jar"), [("META-INF/MANIFEST.MF",
-                                                       b"Manifest-Version: 1.0\r\nMain-Class: p.Gone\r\n\r\n")])
+        blank_main = make_jar(self.path("m.jar"), [("META-INF/MANIFEST.MF",
+                                                    b"Manifest-Version: 1.0\r\nMain-Class:  \r\n\r\n")])
         cases = [
             ("no mainclass, no Main-Class", b"option x\n", no_main, "names no Main-Class"),
-            ("class not in the JARs", b"option x\nmainclass p.Main\n", no_main,
-             'config:2: main class "p.Main" is not in the JARs (no p/Main.class)'),
-            ("trailing space makes another name", b"mainclass p.Other \n", no_main, 'main class "p.Other "'),
-            ("empty mainclass", b"mainclass =\n", no_main, 'config:1: "mainclass" has no class name'),
-            ("Main-Class not in the JARs", b"", manifest_main, 'Main-Class of the JAR manifest: main class "p.Gone"'),
+            ("blank Main-Class", b"option x\n", blank_main, "names no Main-Class"),
+            ("empty mainclass", b"option x\nmainclass =\n", no_main, 'config:2: "mainclass" has no class name'),
         ]
         for label, config, jar, fragment in cases:
             with self.subTest(label):

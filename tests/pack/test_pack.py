@@ -640,6 +640,30 @@ class WindowsImageTest(PackCase):
         self.assertIn("sign the program file", r.stderr)
         self.assertFalse(os.path.exists(self.path("again.exe")))
 
+    def test_damaged_windows_images(self):
+        original = read(self.gui)
+        pe = pictures.Pe(original)
+        certificate = bytearray(original)
+        certificate[pe.directories + 32:pe.directories + 40] = struct.pack("<II", len(original), 8)
+        far_header = bytearray(original)
+        far_header[0x3C:0x40] = struct.pack("<I", len(original) - 10)
+        cases = [
+            ("MZ and nothing else", b"MZ" + fake_image()[2:], "no PE signature"),
+            ("header offset past the end", bytes(far_header), "no PE signature"),
+            ("cut inside the sections", original[:len(original) * 3 // 4], "lies outside the file"),
+            ("symbols or data after the sections", original + b"\0" * 512, "data after its last section"),
+            ("certificate directory set", bytes(certificate), "already signed"),
+        ]
+        for label, image, fragment in cases:
+            with self.subTest(label):
+                r = self.run_pack("--image", self.write("damaged.exe", image), "--config",
+                                  self.write("config", b"mainclass App\n"), "--jar", self.jar, "--out", self.path("o.exe"))
+                self.assertEqual(r.returncode, 1, r.stderr)
+                self.assertEqual(len(r.stderr.splitlines()), 1, r.stderr)
+                self.assertIn(fragment, r.stderr)
+                self.assertNotIn("internal error", r.stderr)
+                self.assertFalse(os.path.exists(self.path("o.exe")))
+
     def test_bad_resource_inputs(self):
         ico = read(self.icon)
         bmp = read(self.bitmap)

@@ -17,6 +17,7 @@ final class PeImage {
     private static final int SECTION_HEADER_SIZE = 40;
     private static final int PE32 = 0x10B;
     private static final int PE32_PLUS = 0x20B;
+    private static final int MAX_ALIGNMENT = 1 << 20;
 
     private final Blob image;
     private final int optionalHeader;
@@ -65,7 +66,8 @@ final class PeImage {
         image.require(table, (long) sections * SECTION_HEADER_SIZE, "section table");
         int sectionAlign = (int) image.u32(optional + 32, "section alignment");
         int fileAlign = (int) image.u32(optional + 36, "file alignment");
-        if (Integer.bitCount(sectionAlign) != 1 || Integer.bitCount(fileAlign) != 1 || fileAlign > sectionAlign) {
+        if (Integer.bitCount(sectionAlign) != 1 || Integer.bitCount(fileAlign) != 1 || fileAlign > sectionAlign
+                || sectionAlign > MAX_ALIGNMENT) {
             throw image.damaged("unusual section or file alignment");
         }
         return new PeImage(image, optional, directories, (int) count, table, sections, sectionAlign, fileAlign);

@@ -609,5 +609,35 @@ class ResourceTest(WineProgramCase):
         self.assertEqual(self.probe(program)[1][0], "icon:1 16x16")
 
 
+class PackerScriptTest(WineProgramCase):
+    """vexilo-pack.cmd under the prefix's cmd.exe, with echo_args.exe standing in for java.exe."""
+
+    keep_session = False
+
+    def run_script(self, folder, java_home):
+        cmd = PREFIX / "drive_c" / "windows" / "system32" / "cmd.exe"
+        env = {"JAVA_HOME": TARGET.path(java_home) if java_home else None}
+        # Started from its folder by bare name: cmd /c would strip the quotes of a quoted path.
+        out = TARGET.run(cmd, ["/c", "vexilo-pack.cmd", "--help", "two words"], env=env, cwd=folder, timeout=180)
+        return out.returncode, out.stdout.decode("cp1252").splitlines(), out.stderr.decode("cp1252")
+
+    def test_script_finds_its_jar_and_java(self):
+        folder = self.ws.root / "dist dir"
+        folder.mkdir()
+        shutil.copy(REPO / "tools" / "pack" / "vexilo-pack.cmd", folder)
+        status, _, errors = self.run_script(folder, None)
+        self.assertEqual(status, 1, errors)
+        self.assertIn("vexilo-pack: cannot find", errors)
+        (folder / "vexilo-pack.jar").write_bytes(b"PK\5\6" + bytes(18))
+        status, _, errors = self.run_script(folder, self.ws.root / "nowhere")
+        self.assertEqual(status, 1)
+        self.assertIn("JAVA_HOME is set but", errors)
+        (self.ws.root / "jdk" / "bin").mkdir(parents=True)
+        shutil.copy(TOOLS / "echo_args.exe", self.ws.root / "jdk" / "bin" / "java.exe")
+        status, lines, errors = self.run_script(folder, self.ws.root / "jdk")
+        self.assertEqual(status, 3, errors)
+        self.assertEqual(lines, ["-jar", TARGET.path(folder / "vexilo-pack.jar"), "--help", "two words"])
+
+
 if __name__ == "__main__":
     unittest.main(verbosity=2)

@@ -179,28 +179,55 @@ final class ResourceTree {
      * names, and the data, each resource aligned to 8 bytes.
      */
     byte[] write(long sectionRva) {
-        List<Map<Key, ?>> directories = new ArrayList<>();
-        directories.add(types);
+        int directoryBytes = directoryBytes();
+        List<Leaf> leaves = leaves();
+        Layout layout = new Layout(directoryBytes + DATA_ENTRY_SIZE * leaves.size());
+        byte[] header = new byte[layout.stringsStart];
+        writeDirectories(header, layout, directoryBytes);
+        ByteArrayOutputStream data = new ByteArrayOutputStream();
+        data.write(header, 0, header.length);
+        data.write(layout.strings.toByteArray(), 0, layout.strings.size());
+        for (int i = 0; i < leaves.size(); i++) {
+            pad(data, 8);
+            int entry = directoryBytes + i * DATA_ENTRY_SIZE;
+            Blob.putU32(header, entry, sectionRva + data.size());
+            Blob.putU32(header, entry + 4, leaves.get(i).data.length);
+            Blob.putU32(header, entry + 8, leaves.get(i).codePage);
+            data.write(leaves.get(i).data, 0, leaves.get(i).data.length);
+        }
+        byte[] out = data.toByteArray();
+        System.arraycopy(header, 0, out, 0, header.length);
+        return out;
+    }
+
+    private int directoryBytes() {
+        int bytes = DIRECTORY_SIZE + ENTRY_SIZE * types.size();
         for (Map<Key, Map<Key, Leaf>> names : types.values()) {
-            directories.add(names);
+            bytes += DIRECTORY_SIZE + ENTRY_SIZE * names.size();
+            for (Map<Key, Leaf> languages : names.values()) {
+                bytes += DIRECTORY_SIZE + ENTRY_SIZE * languages.size();
+            }
         }
-        for (Map<Key, Map<Key, Leaf>> names : types.values()) {
-            directories.addAll(names.values());
-        }
-        int directoryBytes = 0;
-        for (Map<Key, ?> directory : directories) {
-            directoryBytes += DIRECTORY_SIZE + ENTRY_SIZE * directory.size();
-        }
+        return bytes;
+    }
+
+    /** The resources in the order their data entries are written. */
+    private List<Leaf> leaves() {
         List<Leaf> leaves = new ArrayList<>();
         for (Map<Key, Map<Key, Leaf>> names : types.values()) {
             for (Map<Key, Leaf> languages : names.values()) {
                 leaves.addAll(languages.values());
             }
         }
-        Layout layout = new Layout(directoryBytes + DATA_ENTRY_SIZE * leaves.size());
-        byte[] header = new byte[layout.stringsStart];
-        // Each level's directories follow one another in map order, so a running cursor hands
-        // out the offset of the next level's directory (or data entry) in that same order.
+        return leaves;
+    }
+
+    /**
+     * The root, then every type directory, then every name directory: each level's directories
+     * follow one another in map order, so a running cursor hands out the offset of the next
+     * level's directory (or, below the names, of the data entry) in that same order.
+     */
+    private void writeDirectories(byte[] header, Layout layout, int dataEntries) {
         int typeDirs = DIRECTORY_SIZE + ENTRY_SIZE * types.size();
         int nameDirs = typeDirs;
         for (Map<Key, Map<Key, Leaf>> names : types.values()) {
@@ -208,7 +235,7 @@ final class ResourceTree {
         }
         writeDirectory(header, 0, types, layout, new int[] {typeDirs}, null);
         int[] nameCursor = {nameDirs};
-        int[] leafCursor = {directoryBytes};
+        int[] leafCursor = {dataEntries};
         int at = typeDirs;
         for (Map<Key, Map<Key, Leaf>> names : types.values()) {
             at = writeDirectory(header, at, names, layout, nameCursor, null);
@@ -218,23 +245,6 @@ final class ResourceTree {
                 at = writeDirectory(header, at, languages, layout, null, leafCursor);
             }
         }
-        int leafIndex = 0;
-        int leafEntries = directoryBytes;
-        ByteArrayOutputStream data = new ByteArrayOutputStream();
-        data.write(header, 0, header.length);
-        data.write(layout.strings.toByteArray(), 0, layout.strings.size());
-        for (Leaf leaf : leaves) {
-            pad(data, 8);
-            int offset = data.size();
-            Blob.putU32(header, leafEntries + leafIndex * DATA_ENTRY_SIZE, sectionRva + offset);
-            Blob.putU32(header, leafEntries + leafIndex * DATA_ENTRY_SIZE + 4, leaf.data.length);
-            Blob.putU32(header, leafEntries + leafIndex * DATA_ENTRY_SIZE + 8, leaf.codePage);
-            data.write(leaf.data, 0, leaf.data.length);
-            leafIndex++;
-        }
-        byte[] out = data.toByteArray();
-        System.arraycopy(header, 0, out, 0, header.length);
-        return out;
     }
 
     /** Where the names go, and each name's offset once written. */

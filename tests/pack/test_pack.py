@@ -579,6 +579,27 @@ class WindowsImageTest(PackCase):
                 for text in texts:
                     self.assertIn(text, version)
 
+    @unittest.skipUnless(shutil.which("wrestool"), "icoutils not installed")
+    def test_named_resources_survive(self):
+        original = os.path.join(TOOLS.win_tools, "named_resources.exe")
+        if not os.path.exists(original):
+            self.skipTest("no " + original)
+        program = self.pack_exe("--icon", self.icon, image=original)
+
+        def entries(path):
+            r = subprocess.run(["wrestool", "-l", path], capture_output=True, text=True, timeout=60)
+            return [re.sub(r" ?offset=0x[0-9a-f]+", "", line) for line in r.stdout.splitlines()]
+        before, after = entries(original), entries(program)
+        self.assertEqual(len([e for e in before if "'" in e]), 3, before)
+        self.assertEqual([e for e in after if e in before], before, "every old resource, same size")
+        # wrestool lists the named type's resource under the type's name, so it is asked by type alone.
+        for selection in (["--type=10", "--name=GREETING"], ["--type=10", "--name=ANOTHER"],
+                          ["--type=10", "--name=7"], ["--type=TEXTFILE"]):
+            args = ["wrestool", "-x", "--raw"] + selection
+            old = subprocess.run(args + [original], capture_output=True, timeout=60).stdout
+            self.assertGreater(len(old), 0)
+            self.assertEqual(subprocess.run(args + [program], capture_output=True, timeout=60).stdout, old)
+
     def test_image_layout_and_checksum(self):
         original = read(self.gui)
         program = read(self.pack_exe("--icon", self.icon))
@@ -831,6 +852,9 @@ def main():
     parser.add_argument("--jar-tool", default=shutil.which("jar"))
     parser.add_argument("--dist", default=os.path.join(HERE, "..", "..", "build", "dist"),
                         help="folder with launcher-gui.exe and launcher-console.exe")
+    parser.add_argument("--win-tools", default=os.path.join(HERE, "..", "..", "build", "windows", "tests",
+                                                            "wine", "tools"),
+                        help="folder with named_resources.exe (Windows build)")
     args, rest = parser.parse_known_args()
     vars(TOOLS).update({k: os.path.abspath(v) if k in ("packer_jar", "wrapper") else v
                         for k, v in vars(args).items()})

@@ -24,19 +24,22 @@ final class AtomicOutput implements Closeable {
     private static final SecureRandom RANDOM = new SecureRandom();
 
     private final Path target;
-    private final Path temp;
-    private final FileChannel channel;
+    /** The temporary file once created; read by the shutdown hook, so volatile. */
+    private volatile Path temp;
+    private FileChannel channel;
     private final Thread cleanup;
     private boolean committed;
 
-    private AtomicOutput(Path target, Path temp, FileChannel channel) {
+    private AtomicOutput(Path target) {
         this.target = target;
-        this.temp = temp;
-        this.channel = channel;
-        // Ctrl-C ends the JVM through its shutdown hooks: the half-written file goes with it.
+        // Ctrl-C ends the JVM through its shutdown hooks: the half-written file goes with it. The
+        // hook is in place before the file exists, so no signal can fall between the two.
         this.cleanup = new Thread(() -> {
+            Path pending = temp;
             try {
-                Files.deleteIfExists(temp);
+                if (pending != null) {
+                    Files.deleteIfExists(pending);
+                }
             } catch (IOException ignored) {
                 // the process is ending; nothing else can be done
             }
@@ -49,26 +52,32 @@ final class AtomicOutput implements Closeable {
      * it gets the mode the user's umask allows, as any new file would.
      */
     static AtomicOutput create(Path target) throws IOException {
-        Path absolute = target.toAbsolutePath();
+        AtomicOutput out = new AtomicOutput(target.toAbsolutePath());
+        try {
+            out.open();
+            return out;
+        } catch (IOException | RuntimeException e) {
+            out.close();
+            throw e;
+        }
+    }
+
+    private void open() throws IOException {
         for (int attempt = 0; ; attempt++) {
-            Path temp = absolute.resolveSibling("." + absolute.getFileName() + "."
+            Path candidate = target.resolveSibling("." + target.getFileName() + "."
                     + Long.toUnsignedString(RANDOM.nextLong(), 36) + ".tmp");
-            FileChannel channel;
+            // Named before it exists: a random 64-bit name that is already taken by someone else
+            // while a signal arrives in this very step is the only way the hook misses.
+            temp = candidate;
             try {
-                channel = FileChannel.open(temp, StandardOpenOption.CREATE_NEW, StandardOpenOption.WRITE,
+                channel = FileChannel.open(candidate, StandardOpenOption.CREATE_NEW, StandardOpenOption.WRITE,
                         StandardOpenOption.READ);
+                return;
             } catch (FileAlreadyExistsException e) {
+                temp = null;
                 if (attempt + 1 >= NAME_ATTEMPTS) {
                     throw e;
                 }
-                continue;
-            }
-            try {
-                return new AtomicOutput(absolute, temp, channel);
-            } catch (RuntimeException e) {
-                channel.close();
-                Files.deleteIfExists(temp);
-                throw e;
             }
         }
     }
@@ -121,8 +130,12 @@ final class AtomicOutput implements Closeable {
     @Override
     public void close() throws IOException {
         if (!committed) {
-            channel.close();
-            Files.deleteIfExists(temp);
+            if (channel != null) {
+                channel.close();
+            }
+            if (temp != null) {
+                Files.deleteIfExists(temp);
+            }
             removeHook();
         }
     }

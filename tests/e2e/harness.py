@@ -31,14 +31,15 @@ class Workspace:
     def close(self):
         shutil.rmtree(self.root, ignore_errors=True)
 
-    def pack(self, config, name="app", image="launcher-console", jars=(), folder=None):
+    def pack(self, config, name="app", image="launcher-console", jars=(), folder=None, extra=()):
+        """extra: more options for the packer (icons, splash pictures, version texts)."""
         folder = Path(folder) if folder else self.root
         folder.mkdir(parents=True, exist_ok=True)
         cfg = self.root / (name + ".source.cfg")
         cfg.write_bytes(config.encode("utf-8") if isinstance(config, str) else config)
         out = folder / name
         cmd = [str(DIST / "vexilo-pack"), "--image", str(DIST / image), "--config", str(cfg),
-               "--out", str(out)]
+               "--out", str(out), *map(str, extra)]
         for jar in (list(jars) or [PROBE_JAR]):
             cmd += ["--jar", str(jar)]
         subprocess.run(cmd, check=True, capture_output=True)

@@ -142,7 +142,8 @@ class LaunchTest(unittest.TestCase):
              "Java Runtime Environment not found."),
             (f"mainclass probe.Probe\njvmdll {text}\n", 2, "Java Runtime Environment not valid."),
             (f"mainclass probe.Missing\njvmdll {LIBJVM}\n", 7, "The main startup class could not be found."),
-            (f"jvmdll {LIBJVM}\n", 7, "The main startup class could not be found."),
+            # The packer refuses a text without "mainclass"; the line is commented out afterwards.
+            (f"mainclass probe.Probe\njvmdll {LIBJVM}\n#", 7, "The main startup class could not be found."),
             (f"mainclass probe.NoMain\njvmdll {LIBJVM}\n", 8,
              "The main startup class is not valid, main method missing."),
             (f"mainclass probe.Missing\njvmdll {LIBJVM}\nmessage 7=Class missing:\\tcheck\\nthe installation\n", 7,
@@ -150,7 +151,12 @@ class LaunchTest(unittest.TestCase):
         ]
         for config, code, message in cases:
             with self.subTest(config=config):
-                out, _ = self.launch(config, env_remove=("JAVA_HOME", "JRE_HOME"))
+                if config.endswith("#"):
+                    program = self.ws.pack(config[:-1])
+                    program.write_bytes(program.read_bytes().replace(b"\xef\xbb\xbfmainclass", b"\xef\xbb\xbf#ainclass", 1))
+                    out = run(program, env_remove=("JAVA_HOME", "JRE_HOME"))
+                else:
+                    out, _ = self.launch(config, env_remove=("JAVA_HOME", "JRE_HOME"))
                 self.assertEqual(out.returncode, code)
                 self.assertTrue(out.stderr.decode().rstrip().endswith(message), out.stderr)
 

@@ -5,12 +5,17 @@ import os
 import random
 import shutil
 import subprocess
+import sys
 import time
 import unittest
 import zipfile
 from pathlib import Path
 
 from harness import DIST, MARKER, Workspace, slot_integer
+from targets import REPO as _REPO
+
+sys.path.insert(0, str(_REPO / "tests" / "pack"))
+import pictures  # noqa: E402  (shared with the packer's tests)
 from targets import LINUX_BUILD, REPO, WIN_BUILD, WineTarget
 from wine_gui import PREFIX, GuiSession, end_group
 
@@ -127,7 +132,7 @@ class WineProgramCase(unittest.TestCase):
             holder.end(timeout=30)
             holder.kill()
 
-    def program(self, config, name="app", image=None, runtime="full", folder=None, jars=()):
+    def program(self, config, name="app", image=None, runtime="full", folder=None, jars=(), extra=()):
         """Packs config into folder/name.exe; runtime: the fake variant in jre\\bin\\server, or None."""
         folder = Path(folder) if folder else self.ws.root / name
         if runtime:
@@ -135,7 +140,7 @@ class WineProgramCase(unittest.TestCase):
             place.mkdir(parents=True, exist_ok=True)
             shutil.copy(TARGET.fake(runtime), place / TARGET.library)
         return self.ws.pack(config, name=name + ".exe", image=image or TARGET.console, folder=folder,
-                            jars=jars)
+                            jars=jars, extra=extra)
 
     def env(self, extra=None):
         env = {"VXO_FAKEJVM_LOG": TARGET.path(self.log)}
@@ -554,6 +559,89 @@ class LongProgramPathTest(WineProgramCase):
         self.assertEqual(out.returncode, 1, out.stderr)
         self.assertEqual(out.stderr.decode("cp1252").splitlines(), [NOT_FOUND])
         self.assertEqual(self.events(), [])
+
+
+class ResourceTest(WineProgramCase):
+    """What the packer writes into the resources, loaded the system's way (res_probe.exe), and
+    programs that still find their payload and reach main, signed after packing too."""
+
+    def resource_options(self):
+        root = self.ws.root
+        (root / "app.ico").write_bytes(pictures.ico([(16, pictures.icon_picture(16)),
+                                                     (32, pictures.icon_picture(32)), (48, pictures.png(48, 48))]))
+        (root / "tray.ico").write_bytes(pictures.ico([(32, pictures.icon_picture(32))]))
+        (root / "splash.bmp").write_bytes(pictures.bmp(30, 20))
+        (root / "splash.png").write_bytes(pictures.png(8, 8))
+        return ["--icon", root / "app.ico", "--tray-icon", "7=" + str(root / "tray.ico"),
+                "--splash-bitmap", root / "splash.bmp", "--splash-image", root / "splash.png",
+                "--version", "1.2.3", "--product-name", "Probe App"]
+
+    def probe(self, program):
+        out = TARGET.run(TOOLS / "res_probe.exe", [TARGET.path(program), "icon:1", "icon:7", "icon:2", "bitmap:100",
+                                                   "rcdata:100", "string:1", "version", "manifest"], timeout=180)
+        return out.returncode, out.stdout.decode("cp1252").splitlines()
+
+    def test_resources_load_and_the_program_runs(self):
+        png_size = len(pictures.png(8, 8))
+        expected = ["icon:1 16x16", "icon:7 16x16", "icon:2 missing", "bitmap:100 30x20",
+                    f"rcdata:100 {png_size} 89 50 4e 47", "string:1 " + NOT_FOUND, "version 1.2.3.0 Probe App"]
+        for image in (TARGET.console, TARGET.gui):
+            with self.subTest(image):
+                program = self.program(MAIN, name=image.split(".")[0], image=image, extra=self.resource_options())
+                status, lines = self.probe(program)
+                self.assertEqual(status, 1, lines)
+                self.assertEqual(lines[:-1], expected)
+                self.assertRegex(lines[-1], r"^manifest:1 \d+ 3c 3f 78 6d$")
+                self.assert_started(self.run_program(program))
+
+    @unittest.skipUnless(shutil.which("osslsigncode") and shutil.which("openssl"), "osslsigncode not installed")
+    def test_signed_after_packing_still_runs(self):
+        root = self.ws.root
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=Vexilo Test",
+                        "-days", "2", "-keyout", root / "key.pem", "-out", root / "cert.pem"],
+                       check=True, capture_output=True, timeout=120)
+        program = self.program(MAIN, name="signed", extra=self.resource_options())
+        unsigned = program.with_name("unsigned.exe")
+        program.rename(unsigned)
+        subprocess.run(["osslsigncode", "sign", "-certs", root / "cert.pem", "-key", root / "key.pem",
+                        "-n", "Probe App", "-in", unsigned, "-out", program], check=True, capture_output=True,
+                       timeout=120)
+        verify = subprocess.run(["osslsigncode", "verify", "-CAfile", root / "cert.pem", "-in", program],
+                                capture_output=True, text=True, timeout=120)
+        self.assertIn("Signature verification: ok", verify.stdout, verify.stdout + verify.stderr)
+        self.assertGreater(program.stat().st_size, unsigned.stat().st_size)
+        self.assert_started(self.run_program(program))
+        self.assertEqual(self.probe(program)[1][0], "icon:1 16x16")
+
+
+class PackerScriptTest(WineProgramCase):
+    """vexilo-pack.cmd under the prefix's cmd.exe, with echo_args.exe standing in for java.exe."""
+
+    keep_session = False
+
+    def run_script(self, folder, java_home):
+        cmd = PREFIX / "drive_c" / "windows" / "system32" / "cmd.exe"
+        env = {"JAVA_HOME": TARGET.path(java_home) if java_home else None}
+        # Started from its folder by bare name: cmd /c would strip the quotes of a quoted path.
+        out = TARGET.run(cmd, ["/c", "vexilo-pack.cmd", "--help", "two words"], env=env, cwd=folder, timeout=180)
+        return out.returncode, out.stdout.decode("cp1252").splitlines(), out.stderr.decode("cp1252")
+
+    def test_script_finds_its_jar_and_java(self):
+        folder = self.ws.root / "dist dir"
+        folder.mkdir()
+        shutil.copy(REPO / "tools" / "pack" / "vexilo-pack.cmd", folder)
+        status, _, errors = self.run_script(folder, None)
+        self.assertEqual(status, 1, errors)
+        self.assertIn("vexilo-pack: cannot find", errors)
+        (folder / "vexilo-pack.jar").write_bytes(b"PK\5\6" + bytes(18))
+        status, _, errors = self.run_script(folder, self.ws.root / "nowhere")
+        self.assertEqual(status, 1)
+        self.assertIn("JAVA_HOME is set but", errors)
+        (self.ws.root / "jdk" / "bin").mkdir(parents=True)
+        shutil.copy(TOOLS / "echo_args.exe", self.ws.root / "jdk" / "bin" / "java.exe")
+        status, lines, errors = self.run_script(folder, self.ws.root / "jdk")
+        self.assertEqual(status, 3, errors)
+        self.assertEqual(lines, ["-jar", TARGET.path(folder / "vexilo-pack.jar"), "--help", "two words"])
 
 
 if __name__ == "__main__":

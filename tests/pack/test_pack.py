@@ -6,17 +6,24 @@ import hashlib
 import os
 import re
 import shutil
+import signal
+import stat
 import struct
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 import zipfile
+
+import pictures
 
 MARKER = b"VEXILO_ARCLEN\0"
 GUI_EXPORT = b"Java_com_lumenfold_vxo_SplashScreen_nativeClose"
 VXO = "com/lumenfold/vxo/"
 TOOLS = argparse.Namespace()  # filled in by main()
+HERE = os.path.dirname(os.path.abspath(__file__))
+KEYWORD_TABLE = os.path.join(HERE, "..", "..", "src", "config", "config_store.h")
 
 
 def fake_image(gui=False, slots=1, slot=bytes(8)):
@@ -34,6 +41,11 @@ def make_jar(path, entries):
             info = zipfile.ZipInfo(name, date_time=(2001, 2, 3, 4, 5, 6))
             z.writestr(info, b"" if data is None else data)
     return path
+
+
+def has_entry(jar, name):
+    with zipfile.ZipFile(jar) as z:
+        return name in z.namelist()
 
 
 def read(path):
@@ -79,11 +91,13 @@ class PackCase(unittest.TestCase):
         cmd = [TOOLS.java, "-jar", packer or TOOLS.bare_jar] + list(args)
         return subprocess.run(cmd, capture_output=True, text=True, env=env, timeout=120)
 
-    def pack(self, jars, image=None, config=b"main=App\n", packer=None):
-        """Packs into out.bin and returns (output bytes, stderr lines)."""
+    def pack(self, jars, image=None, config=b"mainclass App\n", packer=None, extra=()):
+        """Packs into out.bin and returns (output bytes, stderr lines). Unless a JAR holds App.class,
+        one that does comes last, so the main class check passes."""
         args = ["--image", self.write("image", image or fake_image()),
-                "--config", self.write("config", config), "--out", self.path("out.bin")]
-        for jar in jars:
+                "--config", self.write("config", config), "--out", self.path("out.bin")] + list(extra)
+        for jar in jars + ([] if any(has_entry(j, "App.class") for j in jars)
+                           else [make_jar(self.path("main.jar"), [("App.class", b"app")])]):
             args += ["--jar", jar]
         r = self.run_pack(*args, packer=packer)
         self.assertEqual(r.returncode, 0, r.stderr)
@@ -104,7 +118,7 @@ class LayoutTest(PackCase):
         expected_image = bytearray(image)
         expected_image[parts["slot"]:parts["slot"] + 8] = struct.pack("<Q", len(parts["archive"]))
         self.assertEqual(parts["image"], bytes(expected_image), "only the slot may change in the image")
-        self.assertEqual(parts["config"], b"\xef\xbb\xbfmain=App\r\n\0")
+        self.assertEqual(parts["config"], b"\xef\xbb\xbfmainclass App\r\n\0")
         self.assertEqual(parts["digest"], hashlib.md5(parts["archive"]).digest())
         self.assertEqual(parts["archive"][:4], b"PK\3\4")
         self.assertEqual(os.stat(self.path("out.bin")).st_mode & 0o777, 0o755)
@@ -123,6 +137,7 @@ class LayoutTest(PackCase):
             self.assertNotIn("extra bytes", r.stdout + r.stderr, "offsets must be relative to the archive")
 
     def test_config_text(self):
+        """Without a mainclass line, the JAR manifest's Main-Class is added as the last line."""
         bom, nul = b"\xef\xbb\xbf", b"\0"
         cases = [
             ("LF", b"a=1\nb=2\n", b"a=1\r\nb=2\r\n"),
@@ -135,12 +150,20 @@ class LayoutTest(PackCase):
             ("UTF-16LE with BOM", b"\xff\xfe" + "a=ü\nb=€".encode("utf-16-le"),
              "a=ü\r\nb=€\r\n".encode()),
             ("UTF-16BE with BOM", b"\xfe\xff" + "a=ü\r\n".encode("utf-16-be"), "a=ü\r\n".encode()),
+            # Concatenated files leave marks inside; a doubled one would hide the first keyword.
+            ("mark inside", b"a=1\n" + bom + b"b=2\n", b"a=1\r\nb=2\r\n"),
+            ("doubled mark at the start", bom + bom + b"mainclass App\n", b"mainclass App\r\n"),
+            ("UTF-16LE with a second mark", b"\xff\xfe" + "\ufeffa=1".encode("utf-16-le"), b"a=1\r\n"),
         ]
-        jar = make_jar(self.path("a.jar"), [("x", b"x")])
+        jar = make_jar(self.path("a.jar"), [("META-INF/MANIFEST.MF", b"Manifest-Version: 1.0\r\n"
+                                             b"Main-Class: App\r\n\r\n"), ("App.class", b"x")])
         for label, given, body in cases:
             with self.subTest(label):
-                parts = split_output(self.pack([jar], config=given)[0])
-                self.assertEqual(parts["config"], bom + body + nul)
+                out, warnings = self.pack([jar], config=given)
+                added = b"" if b"mainclass" in body else b"mainclass App\r\n"
+                self.assertEqual(split_output(out)["config"], bom + body + added + nul)
+                marks = [w for w in warnings if "byte-order mark" in w]
+                self.assertEqual(len(marks), 1 if "mark" in label and "BOM" not in label else 0, warnings)
 
     def test_program_runs_on_jvm(self):
         src = self.write("Hello.java", b"public class Hello { public static void main(String[] a)"
@@ -166,7 +189,7 @@ class MergeTest(PackCase):
         out, warnings = self.pack([a, b, c])
         z = self.archive(out)
         self.assertEqual(z.namelist(),
-                         ["META-INF/MANIFEST.MF", "d/", "d/x", "d/only-a", "e/y", "z-first-in-c"])
+                         ["META-INF/MANIFEST.MF", "d/", "d/x", "d/only-a", "e/y", "z-first-in-c", "App.class"])
         self.assertEqual((z.read("d/x"), z.read("META-INF/MANIFEST.MF")), (b"a", b"first"))
         self.assertEqual(len(warnings), 2, warnings)
         for warning, loser in zip(warnings, (b, c)):
@@ -179,14 +202,14 @@ class MergeTest(PackCase):
         b = make_jar(self.path("b.jar"),
                      [("b.txt", b"b"), ("META-INF/", None), ("META-INF/MANIFEST.MF", b"b")])
         z = self.archive(self.pack([a, b])[0])
-        self.assertEqual(z.namelist(), ["META-INF/", "META-INF/MANIFEST.MF", "a.txt", "b.txt"])
+        self.assertEqual(z.namelist(), ["META-INF/", "META-INF/MANIFEST.MF", "a.txt", "b.txt", "App.class"])
 
     def test_signatures_and_index_dropped(self):
         dropped = ["META-INF/APP.SF", "META-INF/app.rsa", "META-INF/K.DSA", "META-INF/K.EC",
                    "META-INF/INDEX.LIST"]
         kept = ["META-INF/sub/X.SF", "META-INF/notes.txt", "top.SF", "META-INF/services/a.RSA"]
         out, warnings = self.pack([make_jar(self.path("s.jar"), [(n, b"s") for n in dropped + kept])])
-        self.assertEqual(self.archive(out).namelist(), kept)
+        self.assertEqual(self.archive(out).namelist(), kept + ["App.class"])
         self.assertEqual(len(warnings), len(dropped), warnings)
         for name, warning in zip(dropped, warnings):
             self.assertIn(name, warning)
@@ -251,10 +274,26 @@ class BuiltCompanionTest(PackCase):
                 self.assertEqual(names & built, expected)
 
 
+    def test_api_jar_matches_the_companions(self):
+        api = os.path.join(TOOLS.dist, "vexilo-api.jar")
+        if not os.path.exists(api):
+            self.skipTest("no " + api)
+        with zipfile.ZipFile(TOOLS.packer_jar) as z:
+            built = {n[len("companion/"):] for n in z.namelist() if n.startswith("companion/") and n.endswith(".class")}
+        with zipfile.ZipFile(api) as z:
+            names = set(z.namelist())
+            tray = z.read(VXO + "SystemTray.class")
+        self.assertEqual({n for n in names if n.endswith(".class")}, built)
+        for outer in {n.split("$")[0].replace(".class", "") for n in built}:
+            self.assertIn(outer + ".java", names, "sources for the IDE")
+        for parameter in (b"iconId", b"balloonText", b"MethodParameters"):
+            self.assertIn(parameter, tray, "parameter names kept for the IDE")
+
+
 class ErrorTest(PackCase):
     def inputs(self):
-        return dict(image=self.write("image", fake_image()), config=self.write("config", b"a=1\n"),
-                    jar=make_jar(self.path("a.jar"), [("x", b"x")]), out=self.path("out.bin"))
+        return dict(image=self.write("image", fake_image()), config=self.write("config", b"mainclass x\n"),
+                    jar=make_jar(self.path("a.jar"), [("x.class", b"x")]), out=self.path("out.bin"))
 
     def args(self, image, config, jar, out):
         return ["--image", image, "--config", config, "--jar", jar, "--out", out]
@@ -360,6 +399,410 @@ class ErrorTest(PackCase):
         self.check_failure(self.args(**f), "permission denied", f["out"])
 
 
+class ConfigCheckTest(PackCase):
+    def launcher_keywords(self):
+        """The keyword table the launcher itself uses."""
+        with open(KEYWORD_TABLE, encoding="utf-8") as f:
+            return re.findall(r'\{Keyword::\w+, "(\w+)"', f.read())
+
+    def test_every_launcher_keyword_is_known(self):
+        keywords = self.launcher_keywords()
+        self.assertGreater(len(keywords), 20)
+        config = "".join("%s x\n" % k.upper() if i % 2 else "  %s=x\n" % k for i, k in enumerate(keywords))
+        _, warnings = self.pack([], config=("mainclass App\nclasspath lib\n" + config).encode())
+        self.assertEqual([w for w in warnings if "unknown keyword" in w], [])
+
+    def test_warnings(self):
+        cases = [
+            ("typo with a suggestion", b"mainclass App\n# comment\nmainclas App\n",
+             ['config:3: unknown keyword "mainclas" (did you mean "mainclass"?)']),
+            ("unknown keyword, nothing close", b"mainclass App\n\nfrobnicate=1\n\toption x\n",
+             ['config:3: unknown keyword "frobnicate"; the launcher']),
+            ("a longer keyword is not the shorter one", b"mainclass App\nsplashx a.png\n",
+             ['config:2: unknown keyword "splashx" (did you mean "splash"?)']),
+            ("main class not in the JARs", b"option x\nmainclass p.Gone\nclasspath lib/*.jar\n",
+             ['config:2: main class "p.Gone" is not in the JARs (no p/Gone.class); unless a "classpath"']),
+            ("trailing space makes another name", b"mainclass App \n", ['main class "App " is not in']),
+            ("Main-Class not in the JARs", b"", ['Main-Class of the JAR manifest: main class "p.Gone"']),
+            ("manifest cannot be read", b"mainclass App\n", ["cannot read META-INF/MANIFEST.MF"]),
+        ]
+        for label, config, expected in cases:
+            with self.subTest(label):
+                jars = [make_jar(self.path("a.jar"), [("App.class", b"a")])]
+                if label == "Main-Class not in the JARs":
+                    jars = [make_jar(self.path("g.jar"), [("META-INF/MANIFEST.MF", b"Manifest-Version: 1.0\r\n"
+                                                          b"Main-Class: p.Gone\r\n\r\n"), ("App.class", b"a")])]
+                if label == "manifest cannot be read":
+                    jars = [make_jar(self.path("m.jar"), [("META-INF/MANIFEST.MF", b"\xff no header\n"),
+                                                          ("App.class", b"a")])]
+                _, warnings = self.pack(jars, config=config)
+                self.assertEqual(len(warnings), len(expected), warnings)
+                for warning, fragment in zip(warnings, expected):
+                    self.assertIn(fragment, warning)
+
+    def test_main_class_from_the_manifest(self):
+        jar = make_jar(self.path("a.jar"), [("META-INF/MANIFEST.MF",
+                                             b"Manifest-Version: 1.0\r\nMain-Class: p.Main\r\n\r\n"),
+                                            ("p/Main.class", b"m")])
+        out, warnings = self.pack([jar], config=b"option -Xmx1g")
+        self.assertEqual(warnings, [])
+        self.assertEqual(split_output(out)["config"], b"\xef\xbb\xbfoption -Xmx1g\r\nmainclass p.Main\r\n\0")
+
+    def test_main_class_errors(self):
+        no_main = make_jar(self.path("n.jar"), [("META-INF/MANIFEST.MF", b"Manifest-Version: 1.0\r\n\r\n"),
+                                                ("p/Other.class", b"o")])
+        blank_main = make_jar(self.path("m.jar"), [("META-INF/MANIFEST.MF",
+                                                    b"Manifest-Version: 1.0\r\nMain-Class:  \r\n\r\n")])
+        cases = [
+            ("no mainclass, no Main-Class", b"option x\n", no_main, "names no Main-Class"),
+            ("blank Main-Class", b"option x\n", blank_main, "names no Main-Class"),
+            ("empty mainclass", b"option x\nmainclass =\n", no_main, 'config:2: "mainclass" has no class name'),
+        ]
+        for label, config, jar, fragment in cases:
+            with self.subTest(label):
+                args = ["--image", self.write("image", fake_image()), "--config", self.write("config", config),
+                        "--jar", jar, "--out", self.path("out.bin")]
+                r = self.run_pack(*args)
+                self.assertEqual(r.returncode, 1, r.stderr)
+                self.assertEqual(len(r.stderr.splitlines()), 1, r.stderr)
+                self.assertIn(fragment, r.stderr)
+                self.assertFalse(os.path.exists(self.path("out.bin")))
+
+    def test_external_file_beside_the_output(self):
+        jar = make_jar(self.path("a.jar"), [("App.class", b"a")])
+        for name in ("App.exe.cfg", "App.exe.config", "App.cfg", "App.config", None):
+            for disabled in (False, True):
+                with self.subTest(name=name, disabled=disabled):
+                    os.makedirs(self.path("o"), exist_ok=True)
+                    for old in os.listdir(self.path("o")):
+                        os.remove(self.path("o/" + old))
+                    if name:
+                        self.write("o/" + name, b"option -Xmx1m\n")
+                    config = b"mainclass App\n" + (b"disableexternal TRUE\n" if disabled else b"")
+                    r = self.run_pack("--image", self.write("image", fake_image()), "--config",
+                                      self.write("config", config), "--jar", jar, "--out", self.path("o/App.exe"))
+                    self.assertEqual(r.returncode, 0, r.stderr)
+                    warned = [w for w in r.stderr.splitlines() if "exists beside the output" in w]
+                    self.assertEqual(len(warned), 1 if name and not disabled else 0, r.stderr)
+                    if warned:
+                        self.assertIn(name, warned[0])
+
+
+class WindowsImageTest(PackCase):
+    """Packs the real Windows images and reads the result back with wrestool and the PE format."""
+
+    def setUp(self):
+        super().setUp()
+        self.gui = os.path.join(TOOLS.dist, "launcher-gui.exe")
+        if not os.path.exists(self.gui):
+            self.skipTest("no Windows images in " + TOOLS.dist)
+        self.icon = self.write("app.ico", pictures.ico([(16, pictures.icon_picture(16)),
+                                                        (32, pictures.icon_picture(32)),
+                                                        (48, pictures.png(48, 48))]))
+        self.tray = self.write("tray.ico", pictures.ico([(16, pictures.icon_picture(16))]))
+        self.bitmap = self.write("splash.bmp", pictures.bmp(30, 20, gap=b"GAP!"))
+        self.image = self.write("splash.png", pictures.png(8, 8))
+        self.jar = make_jar(self.path("app.jar"), [("App.class", b"a")])
+
+    def pack_exe(self, *extra, image=None, out="App.exe"):
+        args = ["--image", image or self.gui, "--config", self.write("config", b"mainclass App\n"),
+                "--jar", self.jar, "--out", self.path(out)] + list(extra)
+        r = self.run_pack(*args)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        return self.path(out)
+
+    def resource(self, program, kind, name):
+        r = subprocess.run(["wrestool", "-x", "--raw", "--type=%d" % kind, "--name=%d" % name, program],
+                           capture_output=True, timeout=60)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        return r.stdout
+
+    def listing(self, program):
+        r = subprocess.run(["wrestool", "-l", program], capture_output=True, text=True, timeout=60)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        return sorted(re.findall(r"--type=(\d+) --name=(\d+)", r.stdout))
+
+    @unittest.skipUnless(shutil.which("wrestool"), "icoutils not installed")
+    def test_resources_read_back(self):
+        for image in ("launcher-gui.exe", "launcher-console.exe"):
+            with self.subTest(image):
+                original = os.path.join(TOOLS.dist, image)
+                program = self.pack_exe("--icon", self.icon, "--tray-icon", "7=" + self.tray,
+                                        "--splash-bitmap", self.bitmap, "--splash-image", self.image,
+                                        image=original)
+                names = self.listing(program)
+                for kind, name in ((14, 1), (14, 7), (2, 100), (10, 100), (16, 1), (24, 1), (6, 1)):
+                    self.assertIn((str(kind), str(name)), names)
+                self.assertEqual(self.resource(program, 6, 1), self.resource(original, 6, 1),
+                                 "the message table stays as it was")
+                self.assertEqual(self.resource(program, 2, 100), read(self.bitmap)[14:54] + read(self.bitmap)[58:])
+                self.assertEqual(self.resource(program, 10, 100), read(self.image))
+                self.check_group(program, 1, read(self.icon))
+                self.check_group(program, 7, read(self.tray))
+
+    def check_group(self, program, group_id, ico):
+        """Each group entry repeats the .ico directory entry and names an icon holding the picture."""
+        group = self.resource(program, 14, group_id)
+        count = struct.unpack_from("<H", group, 4)[0]
+        self.assertEqual(count, struct.unpack_from("<H", ico, 4)[0])
+        for i in range(count):
+            entry = ico[6 + 16 * i:6 + 16 * (i + 1)]
+            size, offset = struct.unpack_from("<II", entry, 8)
+            self.assertEqual(group[6 + 14 * i:6 + 14 * i + 12], entry[:12])
+            icon_id, = struct.unpack_from("<H", group, 6 + 14 * i + 12)
+            self.assertEqual(self.resource(program, 3, icon_id), ico[offset:offset + size])
+
+    @unittest.skipUnless(shutil.which("wrestool"), "icoutils not installed")
+    def test_manifest_and_version_choices(self):
+        own = self.write("own.manifest", b'<?xml version="1.0"?><assembly manifestVersion="1.0"/>')
+        titled = make_jar(self.path("t.jar"), [("META-INF/MANIFEST.MF", b"Manifest-Version: 1.0\r\n"
+                                                b"Implementation-Title: Tool\r\nImplementation-Version: 2.5.1-beta"
+                                                b"\r\nImplementation-Vendor: Acme\r\n\r\n"), ("App.class", b"a")])
+        u = lambda text: text.encode("utf-16-le")  # noqa: E731
+        cases = [
+            ("defaults", [], None, 'level="asInvoker"', (0, 0, 0, 0), [u("App.exe"), u("App\0")]),
+            ("administrator", ["--require-admin"], None, 'level="requireAdministrator"', (0, 0, 0, 0), []),
+            ("own manifest", ["--manifest", own], None, '<assembly manifestVersion="1.0"/>', (0, 0, 0, 0), []),
+            ("options", ["--version", "3.4", "--product-name", "Thing", "--company", "Me", "--copyright", "(c) Me"],
+             None, "PerMonitorV2", (3, 4, 0, 0), [u("Thing"), u("(c) Me"), u("3.4.0.0")]),
+            ("JAR manifest", [], titled, "supportedOS", (2, 5, 1, 0), [u("Tool"), u("Acme"), u("2.5.1-beta")]),
+        ]
+        for label, extra, jar, manifest_text, numbers, texts in cases:
+            with self.subTest(label):
+                self.jar = jar or make_jar(self.path("app.jar"), [("App.class", b"a")])
+                program = self.pack_exe(*extra)
+                self.assertIn(manifest_text.encode(), self.resource(program, 24, 1))
+                version = self.resource(program, 16, 1)
+                fixed = version.index(struct.pack("<I", 0xFEEF04BD))
+                ms, ls = struct.unpack_from("<II", version, fixed + 8)
+                self.assertEqual((ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF), numbers)
+                for text in texts:
+                    self.assertIn(text, version)
+
+    @unittest.skipUnless(shutil.which("wrestool"), "icoutils not installed")
+    def test_named_resources_survive(self):
+        original = os.path.join(TOOLS.win_tools, "named_resources.exe")
+        if not os.path.exists(original):
+            self.skipTest("no " + original)
+        program = self.pack_exe("--icon", self.icon, image=original)
+
+        def entries(path):
+            r = subprocess.run(["wrestool", "-l", path], capture_output=True, text=True, timeout=60)
+            return [re.sub(r" ?offset=0x[0-9a-f]+", "", line) for line in r.stdout.splitlines()]
+        before, after = entries(original), entries(program)
+        self.assertEqual(len([e for e in before if "'" in e]), 3, before)
+        self.assertEqual([e for e in after if e in before], before, "every old resource, same size")
+        # wrestool lists the named type's resource under the type's name, so it is asked by type alone.
+        for selection in (["--type=10", "--name=GREETING"], ["--type=10", "--name=ANOTHER"],
+                          ["--type=10", "--name=7"], ["--type=TEXTFILE"]):
+            args = ["wrestool", "-x", "--raw"] + selection
+            old = subprocess.run(args + [original], capture_output=True, timeout=60).stdout
+            self.assertGreater(len(old), 0)
+            self.assertEqual(subprocess.run(args + [program], capture_output=True, timeout=60).stdout, old)
+
+    def test_image_layout_and_checksum(self):
+        original = read(self.gui)
+        program = read(self.pack_exe("--icon", self.icon))
+        before, after = pictures.Pe(original), pictures.Pe(program)
+        rsrc = after.section(".rsrc")
+        slot = original.index(MARKER) - 8
+        unchanged = bytearray(program[:rsrc["raw_ptr"]])
+        unchanged[slot:slot + 8] = bytes(8)
+        for offset, size in ((after.checksum_offset, 4), (after.directories + 16, 8), (after.directories + 40, 4),
+                             (after.optional + 8, 4), (after.optional + 56, 4)):
+            unchanged[offset:offset + size] = original[offset:offset + size]
+        table = after.optional + 240  # section headers of .rsrc and .reloc (PE32+, 16 directories)
+        unchanged[table:] = original[table:rsrc["raw_ptr"]]
+        self.assertEqual(bytes(unchanged), original[:rsrc["raw_ptr"]],
+                         "before the resources only headers and the slot change")
+        self.assertEqual([s["name"] for s in after.sections], [s["name"] for s in before.sections])
+        self.assertEqual(after.sections[-2:][0]["name"], ".rsrc")
+        reloc = after.section(".reloc")
+        self.assertEqual(after.raw(".reloc"), before.raw(".reloc"), "relocations move unchanged")
+        self.assertEqual(after.directory(5)[0], reloc["va"])
+        self.assertEqual(reloc["va"] % after.section_alignment, 0)
+        self.assertGreaterEqual(reloc["va"], rsrc["va"] + rsrc["vsize"])
+        self.assertEqual(reloc["raw_ptr"], rsrc["raw_ptr"] + rsrc["raw_size"])
+        self.assertEqual(after.directory(2), (rsrc["va"], rsrc["vsize"]))
+        self.assertEqual(after.size_of_image, -(-(reloc["va"] + reloc["vsize"]) // after.section_alignment)
+                         * after.section_alignment)
+        self.assertEqual(after.checksum, pictures.pe_checksum(program, after.checksum_offset))
+        self.assertEqual(split_output(program)["config"], b"\xef\xbb\xbfmainclass App\r\n\0")
+
+    @unittest.skipUnless(shutil.which("osslsigncode") and shutil.which("openssl"), "osslsigncode not installed")
+    def test_sign_after_packing_and_refuse_signed_images(self):
+        key, cert = self.path("key.pem"), self.path("cert.pem")
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=Vexilo Test",
+                        "-days", "2", "-keyout", key, "-out", cert], check=True, capture_output=True, timeout=120)
+        program = self.pack_exe("--icon", self.icon)
+        signed = self.path("Signed.exe")
+        subprocess.run(["osslsigncode", "sign", "-certs", cert, "-key", key, "-n", "App", "-in", program,
+                        "-out", signed], check=True, capture_output=True, timeout=120)
+        r = subprocess.run(["osslsigncode", "verify", "-CAfile", cert, "-in", signed],
+                           capture_output=True, text=True, timeout=120)
+        self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+        self.assertIn("Signature verification: ok", r.stdout)
+        data = read(signed)
+        # The launcher's way: the last end-of-central-directory record within the window.
+        eocd = data.rindex(b"PK\5\6", max(0, len(data) - max(len(data) // 100, 51200) - 22))
+        trailer = len(data) - eocd - 22
+        arclen = struct.unpack("<Q", data[data.index(MARKER) - 8:data.index(MARKER)])[0]
+        d = len(data) - trailer - arclen - 16
+        t, = struct.unpack("<I", data[d - 4:d])
+        self.assertEqual(data[d - 4 - t:d - 4], b"\xef\xbb\xbfmainclass App\r\n\0")
+        signed_image = self.path("signed-image.exe")
+        subprocess.run(["osslsigncode", "sign", "-certs", cert, "-key", key, "-in", self.gui,
+                        "-out", signed_image], check=True, capture_output=True, timeout=120)
+        r = self.run_pack("--image", signed_image, "--config", self.write("config", b"mainclass App\n"),
+                          "--jar", self.jar, "--out", self.path("again.exe"))
+        self.assertEqual(r.returncode, 1)
+        self.assertEqual(len(r.stderr.splitlines()), 1, r.stderr)
+        self.assertIn("already signed", r.stderr)
+        self.assertIn("sign the program file", r.stderr)
+        self.assertFalse(os.path.exists(self.path("again.exe")))
+
+    def test_damaged_windows_images(self):
+        original = read(self.gui)
+        pe = pictures.Pe(original)
+        certificate = bytearray(original)
+        certificate[pe.directories + 32:pe.directories + 40] = struct.pack("<II", len(original), 8)
+        far_header = bytearray(original)
+        far_header[0x3C:0x40] = struct.pack("<I", len(original) - 10)
+        cases = [
+            ("MZ and nothing else", b"MZ" + fake_image()[2:], "no PE signature"),
+            ("header offset past the end", bytes(far_header), "no PE signature"),
+            ("cut inside the sections", original[:len(original) * 3 // 4], "lies outside the file"),
+            ("symbols or data after the sections", original + b"\0" * 512, "data after its last section"),
+            ("certificate directory set", bytes(certificate), "already signed"),
+        ]
+        for label, image, fragment in cases:
+            with self.subTest(label):
+                r = self.run_pack("--image", self.write("damaged.exe", image), "--config",
+                                  self.write("config", b"mainclass App\n"), "--jar", self.jar, "--out", self.path("o.exe"))
+                self.assertEqual(r.returncode, 1, r.stderr)
+                self.assertEqual(len(r.stderr.splitlines()), 1, r.stderr)
+                self.assertIn(fragment, r.stderr)
+                self.assertNotIn("internal error", r.stderr)
+                self.assertFalse(os.path.exists(self.path("o.exe")))
+
+    def test_bad_resource_inputs(self):
+        ico = read(self.icon)
+        bmp = read(self.bitmap)
+        files = {
+            "truncated.ico": ico[:200], "cursor.ico": ico[:2] + b"\2\0" + ico[4:], "empty.ico": ico[:4] + b"\0\0",
+            "garbage-picture.ico": ico[:22] + b"\0" * (len(ico) - 22),
+            "not.bmp": b"XX" + bmp[2:], "short.bmp": bmp[:-10], "core-header.bmp": bmp[:14] + b"\x0c" + bmp[15:],
+            "text.png": b"hello, world", "no-assembly.manifest": b"<?xml version='1.0'?><x/>",
+        }
+        paths = {name: self.write(name, data) for name, data in files.items()}
+        self.write("config", b"mainclass App\n")
+        before = sorted(os.listdir(self.dir))
+        cases = [
+            (["--icon", paths["truncated.ico"]], "icon " + paths["truncated.ico"] + " is damaged"),
+            (["--icon", paths["cursor.ico"]], "not an icon file"),
+            (["--tray-icon", "3=" + paths["empty.ico"]], "0 pictures"),
+            (["--icon", paths["garbage-picture.ico"]], "neither PNG nor"),
+            (["--icon", self.path("missing.ico")], "no such file"),
+            (["--splash-bitmap", paths["not.bmp"]], "not a bitmap file"),
+            (["--splash-bitmap", paths["short.bmp"]], "pixel data lies outside"),
+            (["--splash-bitmap", paths["core-header.bmp"]], "unsupported bitmap header"),
+            (["--splash-image", paths["text.png"]], "not a PNG, GIF or JPEG"),
+            (["--manifest", paths["no-assembly.manifest"]], "not an application manifest"),
+            (["--tray-icon", "0=" + self.tray], "ID from 1 to 65535"),
+            (["--tray-icon", "70000=" + self.tray], "ID from 1 to 65535"),
+            (["--tray-icon", self.tray], "ID=FILE"),
+            (["--icon", self.icon, "--tray-icon", "1=" + self.tray], "--tray-icon 1 is the program icon"),
+            (["--manifest", paths["no-assembly.manifest"], "--require-admin"], "exclude each other"),
+            (["--version", "1.2.3.4.5"], "more than four numbers"),
+            (["--version", "1.x"], "up to four numbers"),
+            (["--version", "70000"], "0-65535"),
+            (["--out", self.path("App.exe"), "--icon", self.icon], "--out given more than once"),
+        ]
+        for extra, fragment in cases:
+            with self.subTest(extra[0] + " " + os.path.basename(extra[1])):
+                args = ["--image", self.gui, "--config", self.write("config", b"mainclass App\n"),
+                        "--jar", self.jar, "--out", self.path("App.exe")] + extra
+                r = self.run_pack(*args)
+                self.assertNotEqual(r.returncode, 0)
+                self.assertEqual(len(r.stderr.splitlines()), 1, r.stderr)
+                self.assertIn(fragment, r.stderr)
+                self.assertEqual(sorted(os.listdir(self.dir)), before, "no output, no temporary file")
+        r = self.run_pack("--image", self.write("linux", fake_image()), "--config", self.write("config", b"mainclass App\n"),
+                          "--jar", self.jar, "--out", self.path("app"), "--icon", self.icon)
+        self.assertEqual(r.returncode, 1)
+        self.assertIn("only go into a Windows image", r.stderr)
+
+
+class RobustnessTest(PackCase):
+    def args(self, out, jar=None, image=None):
+        jar = jar or make_jar(self.path("a.jar"), [("App.class", b"a")])
+        return ["--image", image or self.write("image", fake_image()), "--config",
+                self.write("config", b"mainclass App\n"), "--jar", jar, "--out", out]
+
+    def test_output_that_is_not_a_regular_file(self):
+        os.mkfifo(self.path("pipe"))
+        for out in (self.path("pipe"), "/dev/null"):
+            with self.subTest(out):
+                r = self.run_pack(*self.args(out))
+                self.assertEqual(r.returncode, 1)
+                self.assertEqual(r.stderr.strip(), "vexilo-pack: output exists and is not a regular file: " + out)
+        self.assertFalse(os.path.isfile("/dev/null"))
+        self.assertTrue(stat.S_ISFIFO(os.stat(self.path("pipe")).st_mode))
+
+    def test_mode_follows_umask_or_existing_file(self):
+        def run_with_umask(mask, out):
+            def child():
+                os.umask(mask)
+            env = {k: v for k, v in os.environ.items() if k not in ("JAVA_TOOL_OPTIONS", "_JAVA_OPTIONS")}
+            return subprocess.run([TOOLS.java, "-jar", TOOLS.bare_jar] + self.args(out), env=env,
+                                  capture_output=True, text=True, preexec_fn=child, timeout=120)
+        for mask, existing, expected in ((0o022, None, 0o755), (0o077, None, 0o700), (0o027, None, 0o750),
+                                         (0o022, 0o640, 0o640), (0o077, 0o775, 0o775)):
+            with self.subTest(umask=oct(mask), existing=existing):
+                out = self.path("out-%o-%s" % (mask, existing))
+                if existing is not None:
+                    self.write(os.path.basename(out), b"old")
+                    os.chmod(out, existing)
+                r = run_with_umask(mask, out)
+                self.assertEqual(r.returncode, 0, r.stderr)
+                self.assertEqual(stat.S_IMODE(os.stat(out).st_mode), expected)
+
+    def test_interrupt_leaves_no_temporary_file(self):
+        big = self.path("big.jar")
+        with zipfile.ZipFile(big, "w") as z:
+            z.writestr("App.class", b"a")
+            z.writestr("noise.bin", os.urandom(96 << 20), compress_type=zipfile.ZIP_STORED)
+        env = {k: v for k, v in os.environ.items() if k not in ("JAVA_TOOL_OPTIONS", "_JAVA_OPTIONS")}
+        p = subprocess.Popen([TOOLS.java, "-jar", TOOLS.bare_jar] + self.args(self.path("out.bin"), jar=big),
+                             env=env, stderr=subprocess.PIPE)
+        deadline = time.monotonic() + 60
+        while not [n for n in os.listdir(self.dir) if n.endswith(".tmp")] and time.monotonic() < deadline:
+            time.sleep(0.01)
+        p.send_signal(signal.SIGINT)
+        p.communicate(timeout=60)
+        self.assertNotEqual(p.returncode, 0, "the run ended before it could be interrupted")
+        self.assertEqual([n for n in os.listdir(self.dir) if n.endswith(".tmp")], [])
+        self.assertFalse(os.path.exists(self.path("out.bin")))
+
+    def test_inputs_too_large_are_refused_up_front(self):
+        sparse = self.path("huge.jar")
+        with open(sparse, "wb") as f:
+            f.truncate((2 << 30) + 1)
+        huge_image = self.path("huge-image")
+        with open(huge_image, "wb") as f:
+            f.truncate(3 << 30)
+        for label, args in (("JAR", self.args(self.path("out.bin"), jar=sparse)),
+                            ("image", self.args(self.path("out.bin"), image=huge_image))):
+            with self.subTest(label):
+                started = time.monotonic()
+                r = self.run_pack(*args)
+                self.assertEqual(r.returncode, 1)
+                self.assertEqual(len(r.stderr.splitlines()), 1, r.stderr)
+                self.assertIn("must stay below 2 GiB", r.stderr)
+                self.assertLess(time.monotonic() - started, 60, "refused before reading the inputs")
+                self.assertFalse(os.path.exists(self.path("out.bin")))
+
+
 class WrapperTest(PackCase):
     def install(self):
         bindir = self.path("dist")
@@ -407,6 +850,11 @@ def main():
     parser.add_argument("--java", default=shutil.which("java"))
     parser.add_argument("--javac", default=shutil.which("javac"))
     parser.add_argument("--jar-tool", default=shutil.which("jar"))
+    parser.add_argument("--dist", default=os.path.join(HERE, "..", "..", "build", "dist"),
+                        help="folder with launcher-gui.exe and launcher-console.exe")
+    parser.add_argument("--win-tools", default=os.path.join(HERE, "..", "..", "build", "windows", "tests",
+                                                            "wine", "tools"),
+                        help="folder with named_resources.exe (Windows build)")
     args, rest = parser.parse_known_args()
     vars(TOOLS).update({k: os.path.abspath(v) if k in ("packer_jar", "wrapper") else v
                         for k, v in vars(args).items()})

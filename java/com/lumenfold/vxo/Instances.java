@@ -17,7 +17,7 @@ public class Instances {
 
     /** Receives objects sent by other instances. */
     public interface ReceiverInterface {
-        void onReceive(int sendingInstance, Serializable o);
+        void onReceive(int sendingInstance, Serializable object);
     }
 
     public static native int getFirstInstance();
@@ -26,13 +26,13 @@ public class Instances {
 
     public static native int[] getInstances();
 
-    public static void sendObject(Serializable o) {
-        sendObject(getFirstInstance(), o);
+    public static void sendObject(Serializable object) {
+        sendObject(getFirstInstance(), object);
     }
 
-    public static native void sendObject(int instance, Serializable o);
+    public static native void sendObject(int instance, Serializable object);
 
     public static native void flush();
 
-    public static native void setReceiver(ReceiverInterface r);
+    public static native void setReceiver(ReceiverInterface receiver);
 }

@@ -30,29 +30,32 @@ public class SystemTray {
     /** The launcher's handle for the icon. */
     protected long h;
 
-    public SystemTray(int a, String b) {
+    /** iconId: an icon group in the program file's resources (vexilo-pack --tray-icon ID=FILE). */
+    public SystemTray(int iconId, String tip) {
         h = 0;
-        init(a, b, null, null, 0);
+        init(iconId, tip, null, null, 0);
     }
 
-    public SystemTray(int a, String b, String c, String d, int e) {
+    /** balloonType: one of the INFOTYPE_ constants. */
+    public SystemTray(int iconId, String tip, String balloonText, String balloonTitle, int balloonType) {
         h = 0;
-        init(a, b, c, d, e);
+        init(iconId, tip, balloonText, balloonTitle, balloonType);
     }
 
-    public void Change(int a, String b) {
-        Change(a, b, null, null, -1);
+    public void Change(int iconId, String tip) {
+        Change(iconId, tip, null, null, -1);
     }
 
-    public native void Change(int a, String b, String c, String d, int e);
+    /** iconId 0 or below keeps the picture; a null balloon text or title keeps the one shown. */
+    public native void Change(int iconId, String tip, String balloonText, String balloonTitle, int balloonType);
 
     public native void Show();
 
     public native void Hide();
 
-    public static native void setSystemTrayCallback(SystemTrayCallback cb);
+    public static native void setSystemTrayCallback(SystemTrayCallback callback);
 
-    protected native void init(int a, String b, String c, String d, int e);
+    protected native void init(int iconId, String tip, String balloonText, String balloonTitle, int balloonType);
 
     protected native void finalize();
 }

@@ -14,11 +14,19 @@ final class Image {
     final byte[] bytes;
     final int slotOffset;
     final boolean gui;
+    /** Offset of a Windows image's checksum field, -1 for an image without one. */
+    final int checksumOffset;
 
-    private Image(byte[] bytes, int slotOffset, boolean gui) {
+    private Image(byte[] bytes, int slotOffset, boolean gui, int checksumOffset) {
         this.bytes = bytes;
         this.slotOffset = slotOffset;
         this.gui = gui;
+        this.checksumOffset = checksumOffset;
+    }
+
+    /** The same image rebuilt (its resources replaced); the slot stays where it was. */
+    Image withBytes(byte[] rebuilt, int checksumAt) {
+        return new Image(rebuilt, slotOffset, gui, checksumAt);
     }
 
     static Image parse(byte[] bytes, Path path) throws PackException {
@@ -39,7 +47,7 @@ final class Image {
                 throw new PackException("image is already packed: " + path);
             }
         }
-        return new Image(bytes, slot, indexOf(bytes, GUI_EXPORT, 0) >= 0);
+        return new Image(bytes, slot, indexOf(bytes, GUI_EXPORT, 0) >= 0, -1);
     }
 
     static int indexOf(byte[] data, byte[] needle, int from) {

@@ -21,9 +21,16 @@ final class Inputs {
         }
     }
 
+    /** Inputs read whole (images, configuration, pictures) are small; anything bigger is a mistake. */
+    static final long MAX_READ = 256L << 20;
+
     static byte[] read(Path path, String what) throws PackException {
         requireFile(path, what);
         try {
+            if (Files.size(path) > MAX_READ) {
+                throw new PackException(what + " " + path + " is larger than " + (MAX_READ >> 20)
+                        + " MiB: not a file the packer takes");
+            }
             return Files.readAllBytes(path);
         } catch (IOException e) {
             throw new PackException("cannot read " + what + " " + path + ": " + reason(e));

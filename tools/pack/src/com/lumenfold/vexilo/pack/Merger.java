@@ -8,6 +8,7 @@ import java.util.List;
 import java.util.Locale;
 import java.util.Map;
 import java.util.function.Consumer;
+import java.util.jar.Manifest;
 import java.util.zip.ZipEntry;
 import java.util.zip.ZipOutputStream;
 
@@ -35,6 +36,24 @@ final class Merger {
         if (written.isEmpty()) {
             throw new PackException("nothing to pack: the JARs have no entries");
         }
+    }
+
+    /** The manifest the merged archive will carry (the first JAR's that has one), or null. */
+    static Manifest winningManifest(List<Source> sources, Consumer<String> warn) throws PackException {
+        for (Source source : sources) {
+            ZipEntry entry = source.find(MANIFEST);
+            if (entry != null) {
+                try (InputStream in = openInput(source, entry)) {
+                    return new Manifest(in);
+                } catch (IOException e) {
+                    // The launcher never reads it; only the defaults taken from it are lost.
+                    warn.accept("cannot read " + MANIFEST + " of " + source.label + " (" + e.getMessage()
+                            + "): no Main-Class or version taken from it");
+                    return null;
+                }
+            }
+        }
+        return null;
     }
 
     /** Stream readers of JARs only find the manifest near the start, so the winning one goes first. */

@@ -5,17 +5,39 @@ import java.nio.file.Path;
 import java.nio.file.Paths;
 import java.util.ArrayList;
 import java.util.Arrays;
+import java.util.HashMap;
+import java.util.LinkedHashMap;
 import java.util.List;
+import java.util.Map;
 
 /** The parsed command line. */
 final class Options {
     static final String USAGE =
-            "usage: vexilo-pack --image IMAGE --config CONFIG --jar JAR [--jar JAR ...] --out OUTPUT";
+            "usage: vexilo-pack --image IMAGE --config CONFIG --jar JAR [--jar JAR ...] --out OUTPUT\n"
+            + "                   [--icon ICO] [--tray-icon ID=ICO ...] [--splash-bitmap BMP]\n"
+            + "                   [--splash-image PNG|GIF|JPEG] [--manifest XML | --require-admin]\n"
+            + "                   [--version N.N.N.N] [--product-version TEXT] [--product-name TEXT]\n"
+            + "                   [--description TEXT] [--company TEXT] [--copyright TEXT]";
+
+    /** Options that name one file. */
+    private static final List<String> FILES = Arrays.asList("--image", "--config", "--out", "--icon",
+            "--splash-bitmap", "--splash-image", "--manifest");
+    /** Options that give one text for the version resource. */
+    static final List<String> TEXTS = Arrays.asList("--version", "--product-version", "--product-name",
+            "--description", "--company", "--copyright");
 
     Path image;
     Path config;
     Path out;
+    Path icon;
+    Path splashBitmap;
+    Path splashImage;
+    Path manifest;
+    boolean requireAdmin;
     final List<Path> jars = new ArrayList<>();
+    /** Tray icon group identifier -> .ico file, in the order given. */
+    final Map<Integer, Path> trayIcons = new LinkedHashMap<>();
+    final Map<String, String> texts = new HashMap<>();
     boolean help;
 
     static Options parse(String[] args) throws PackException {
@@ -30,25 +52,39 @@ final class Options {
             if (!name.startsWith("-")) {
                 throw PackException.usage("unexpected argument: " + name);
             }
-            if (!isKnown(name)) {
+            if (name.equals("--require-admin")) {
+                o.requireAdmin = true;
+                continue;
+            }
+            if (!FILES.contains(name) && !TEXTS.contains(name) && !name.equals("--jar")
+                    && !name.equals("--tray-icon")) {
                 throw PackException.usage("unknown option: " + name);
             }
             // A value that looks like an option almost always means the real value was forgotten.
             if (i + 1 >= args.length || args[i + 1].isEmpty() || args[i + 1].startsWith("--")) {
                 throw PackException.usage("option " + name + " needs a value");
             }
-            o.set(name, toPath(args[++i]));
+            o.set(name, args[++i]);
         }
         o.requireComplete();
         return o;
     }
 
-    private static boolean isKnown(String name) {
-        return name.equals("--image") || name.equals("--config") || name.equals("--jar")
-                || name.equals("--out");
+    private void set(String name, String value) throws PackException {
+        if (TEXTS.contains(name)) {
+            if (texts.put(name, value) != null) {
+                throw PackException.usage("option " + name + " given more than once");
+            }
+        } else if (name.equals("--jar")) {
+            jars.add(toPath(value));
+        } else if (name.equals("--tray-icon")) {
+            addTrayIcon(value);
+        } else {
+            setFile(name, toPath(value));
+        }
     }
 
-    private void set(String name, Path value) throws PackException {
+    private void setFile(String name, Path value) throws PackException {
         switch (name) {
             case "--image":
                 image = once(image, name, value);
@@ -59,8 +95,30 @@ final class Options {
             case "--out":
                 out = once(out, name, value);
                 break;
+            case "--icon":
+                icon = once(icon, name, value);
+                break;
+            case "--splash-bitmap":
+                splashBitmap = once(splashBitmap, name, value);
+                break;
+            case "--splash-image":
+                splashImage = once(splashImage, name, value);
+                break;
             default:
-                jars.add(value);
+                manifest = once(manifest, name, value);
+        }
+    }
+
+    private void addTrayIcon(String value) throws PackException {
+        int eq = value.indexOf('=');
+        String id = eq < 0 ? "" : value.substring(0, eq);
+        if (!id.matches("[0-9]{1,5}") || Integer.parseInt(id) < 1 || Integer.parseInt(id) > 0xFFFF
+                || eq + 1 == value.length()) {
+            throw PackException.usage("--tray-icon needs ID=FILE with ID from 1 to 65535: " + value);
+        }
+        int number = Integer.parseInt(id);
+        if (trayIcons.put(number, toPath(value.substring(eq + 1))) != null) {
+            throw PackException.usage("--tray-icon " + number + " given more than once");
         }
     }
 
@@ -79,6 +137,24 @@ final class Options {
         }
     }
 
+    /** True when any option asks for a Windows resource. */
+    boolean wantsResources() {
+        return icon != null || splashBitmap != null || splashImage != null || manifest != null || requireAdmin
+                || !trayIcons.isEmpty() || !texts.isEmpty();
+    }
+
+    /** Every input file, for the checks that the output is none of them. */
+    List<Path> inputs() {
+        List<Path> inputs = new ArrayList<>(jars);
+        for (Path p : Arrays.asList(image, config, icon, splashBitmap, splashImage, manifest)) {
+            if (p != null) {
+                inputs.add(p);
+            }
+        }
+        inputs.addAll(trayIcons.values());
+        return inputs;
+    }
+
     private void requireComplete() throws PackException {
         if (image == null) {
             throw PackException.usage("missing --image");
@@ -91,6 +167,13 @@ final class Options {
         }
         if (out == null) {
             throw PackException.usage("missing --out");
+        }
+        if (manifest != null && requireAdmin) {
+            throw PackException.usage("--require-admin and --manifest exclude each other (put the level in the file)");
+        }
+        if (icon != null && trayIcons.containsKey(WindowsResources.PROGRAM_ICON)) {
+            throw PackException.usage("--tray-icon " + WindowsResources.PROGRAM_ICON
+                    + " is the program icon that --icon sets; pick another identifier");
         }
     }
 }

@@ -15,6 +15,7 @@ import java.security.CodeSource;
 import java.util.ArrayList;
 import java.util.List;
 import java.util.function.Consumer;
+import java.util.jar.Manifest;
 import java.util.zip.ZipOutputStream;
 
 /** Writes the program file: image, configuration text, its length, archive digest, archive. */
@@ -33,8 +34,11 @@ final class Packer {
 
     void pack() throws PackException, IOException {
         checkPaths();
-        Image image = Image.parse(Inputs.read(options.image, "image"), options.image);
-        byte[] config = ConfigText.encode(Inputs.read(options.config, "config"), options.config);
+        checkTotalSize();
+        byte[] imageBytes = Inputs.read(options.image, "image");
+        Image image = Image.parse(imageBytes, options.image);
+        String text = ConfigText.decode(Inputs.read(options.config, "config"), options.config);
+        text = ConfigText.withoutInnerMarks(text, options.config, warn);
         List<Source> sources = new ArrayList<>();
         try {
             for (Path jar : options.jars) {
@@ -44,10 +48,42 @@ final class Packer {
             if (packerJar != null) {
                 sources.add(Source.companions(packerJar, image.gui));
             }
-            write(image, config, sources);
+            if (sources.stream().allMatch(source -> !source.isApplication() || source.isEmptyApplication())) {
+                throw new PackException("nothing to pack: the JARs have no entries");
+            }
+            Manifest manifest = Merger.winningManifest(sources, warn);
+            ConfigCheck check = new ConfigCheck(text, options.config, warn);
+            check.warnUnknownKeywords();
+            String added = check.checkMainClass(manifest, sources);
+            if (added != null) {
+                text = ConfigText.withCrLf(text) + added + "\r\n";
+            }
+            check.warnExternalFiles(options.out);
+            byte[] config = ConfigText.encode(text);
+            write(finalImage(imageBytes, image, manifest), config, sources);
         } finally {
             closeAll(sources);
         }
+    }
+
+    /** A Windows image gets its resources; any other kind is copied as it is. */
+    private Image finalImage(byte[] bytes, Image image, Manifest manifest) throws PackException {
+        if (!PeImage.looksLikePe(bytes)) {
+            if (options.wantsResources()) {
+                throw new PackException("icons, splash pictures, version information and manifests only go "
+                        + "into a Windows image (.exe): " + options.image);
+            }
+            return image;
+        }
+        PeImage pe = PeImage.parse(new Blob(bytes, "image " + options.image));
+        pe.requireUnsigned();
+        if (image.slotOffset + Image.SLOT_SIZE > pe.resourceOffset()) {
+            throw new PackException("image layout not supported: the archive-length slot is not before "
+                    + "the resources: " + options.image);
+        }
+        ResourceTree tree = pe.resources();
+        WindowsResources.apply(tree, options, manifest);
+        return image.withBytes(pe.withResources(tree), pe.checksumOffset());
     }
 
     /** The inputs are only read, so a failure to close one must not hide the real outcome. */
@@ -70,19 +106,36 @@ final class Packer {
         if (Files.isDirectory(options.out)) {
             throw new PackException("output is a directory: " + options.out);
         }
-        List<Path> inputs = new ArrayList<>(options.jars);
-        inputs.add(options.image);
-        inputs.add(options.config);
-        for (Path input : inputs) {
+        // Replacing a device or a pipe by a file (as root: /dev/null) is never what was meant.
+        if (Files.exists(options.out) && !Files.isRegularFile(options.out)) {
+            throw new PackException("output exists and is not a regular file: " + options.out);
+        }
+        for (Path input : options.inputs()) {
             if (sameFile(options.out, input)) {
                 throw new PackException("output would overwrite an input: " + options.out);
             }
         }
     }
 
+    /** Refused before any work: the archive is at least about as large as the JARs it merges. */
+    private void checkTotalSize() throws PackException {
+        long total = 0;
+        for (Path input : options.inputs()) {
+            try {
+                total += Files.size(input);
+            } catch (IOException e) {
+                throw new PackException("cannot read " + input + ": " + Inputs.reason(e));
+            }
+        }
+        if (total > MAX_PROGRAM_SIZE) {
+            throw new PackException("the inputs add up to " + (total >> 20) + " MiB; a program file must stay "
+                    + "below 2 GiB, the most the launcher can read");
+        }
+    }
+
     private static boolean sameFile(Path out, Path input) throws PackException {
         try {
-            return Files.exists(out) && Files.isSameFile(out, input);
+            return Files.exists(out) && Files.exists(input) && Files.isSameFile(out, input);
         } catch (IOException e) {
             throw new PackException("cannot check " + out + ": " + Inputs.reason(e));
         }
@@ -108,11 +161,15 @@ final class Packer {
             long digestOffset = channel.position();
             writeFully(channel, ByteBuffer.allocate(DIGEST_SIZE));
             CountingDigestStream archive = writeArchive(channel, sources);
-            writeAt(channel, digestOffset, ByteBuffer.wrap(archive.digest()));
-            writeAt(channel, image.slotOffset, littleEndian(Image.SLOT_SIZE).putLong(archive.count()));
             if (channel.size() > MAX_PROGRAM_SIZE) {
                 throw new PackException("program file would exceed 2 GiB, more than the launcher can read: "
                         + options.out);
+            }
+            writeAt(channel, digestOffset, ByteBuffer.wrap(archive.digest()));
+            writeAt(channel, image.slotOffset, littleEndian(Image.SLOT_SIZE).putLong(archive.count()));
+            if (image.checksumOffset >= 0) {
+                long sum = PeImage.checksum(channel, image.checksumOffset);
+                writeAt(channel, image.checksumOffset, littleEndian(4).putInt((int) sum));
             }
             out.commit();
         } catch (IOException e) {

@@ -42,6 +42,15 @@ final class Source implements Closeable {
         }
     }
 
+    /** An application JAR without a single entry. */
+    boolean isEmptyApplication() {
+        return isApplication() && zip.size() == 0;
+    }
+
+    boolean isApplication() {
+        return prefix.isEmpty();
+    }
+
     /** The entry's name in the merged archive, or null when it does not go there. */
     String targetName(ZipEntry entry) {
         String name = entry.getName();

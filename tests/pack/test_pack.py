@@ -671,7 +671,8 @@ class WindowsImageTest(PackCase):
         cases = [
             ("MZ and nothing else", b"MZ" + fake_image()[2:], "no PE signature"),
             ("header offset past the end", bytes(far_header), "no PE signature"),
-            ("cut inside the sections", original[:len(original) * 3 // 4], "lies outside the file"),
+            # Just past the slot, which the packer looks for first: later sections are missing.
+            ("cut inside the sections", original[:original.index(b"VEXILO_ARCLEN\0") + 64], "lies outside the file"),
             ("symbols or data after the sections", original + b"\0" * 512, "data after its last section"),
             ("certificate directory set", bytes(certificate), "already signed"),
         ]

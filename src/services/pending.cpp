@@ -10,9 +10,6 @@ void CloseSplashAfter(int) {}
 bool InstallSplashCloseOnWindow(JNIEnv*) { return false; }
 void ScheduleSplashClose(int, bool) {}
 
-void StartTrayWindow() {}
-void RemoveAllTrayIcons() {}
-
 InstanceManager::InstanceManager(std::uint8_t* block, std::size_t size) : block_(block), size_(size) {}
 void InstanceManager::Shutdown() {}
 void StartMessaging() {}

@@ -81,8 +81,23 @@ cat >"$work/print_tables.cpp" <<'EOF'
 #include <cstring>
 #include "services/natives.h"
 #include "services/services.h"
+#include "services/tray_jni.h"
 // The printer only reads the tables; the services behind the natives' bodies stay out.
 void vxo::WriteRedirectedByte(JNIEnv*, jobject, jint) {}
+namespace vxo::tray_jni {
+void Init(JNIEnv*, jobject, jint, jstring, jstring, jstring, jint) {}
+void Show(JNIEnv*, jobject) {}
+void Hide(JNIEnv*, jobject) {}
+void Change(JNIEnv*, jobject, jint, jstring, jstring, jstring, jint) {}
+void Finalize(JNIEnv*, jobject) {}
+void SetCallback(JNIEnv*, jobject) {}
+void MenuInit(JNIEnv*, jobject) {}
+void MenuAppend(JNIEnv*, jobject, jstring, jint) {}
+void MenuAppendSubMenu(JNIEnv*, jobject, jstring, jobject) {}
+void MenuAppendSeparator(JNIEnv*, jobject) {}
+void MenuPopup(JNIEnv*, jobject) {}
+void MenuFinalize(JNIEnv*, jobject) {}
+}  // namespace vxo::tray_jni
 static void Print(const vxo::NativeTable& t, bool exports) {
     for (std::size_t i = 0; i < t.count; ++i) {
         const vxo::NativeMethod& m = t.methods[i];

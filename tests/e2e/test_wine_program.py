@@ -551,5 +551,63 @@ class LongProgramPathTest(WineProgramCase):
         self.assertEqual(self.events(), [])
 
 
+def tray_record(label, size, uid, icon, tip, info, title, kind, shown):
+    """A record line of the fake's tray scenario, as NOTIFYICONDATAA's own offsets read it."""
+    return (f"record {label} size={size} window=tray id={uid} flags=0x17 message=1124 icon={icon} "
+            f"tip=<{tip}> info=<{info}> title=<{title}> type={kind} shown={shown}")
+
+
+class TrayTest(WineProgramCase):
+    """The fake runtime's tray scenario (tests/fakejvm/fake_tray.cpp) drives the exported natives
+    inside the launcher and posts the tray window what the shell and a menu would send."""
+    keep_session = False
+
+    def test_records_menus_and_callbacks(self):
+        program = self.program(MAIN, name="tray", image=str(TOOLS / "launcher-gui-res.exe"))
+        with GuiSession() as session:
+            self.log.unlink(missing_ok=True)
+            out = session.run(program, env=self.env({"VXO_FAKEJVM_TRAY": "1"}), timeout=150)
+        self.assertEqual(out.returncode, 0, out.stderr)
+        events = [e for e in self.events() if not e.startswith(("option ", "findClass ", "attach", "detach"))]
+        handles = {e.split()[1]: e.split()[2] for e in events if e.startswith("handle ")}
+        cut_tip, cut_text, cut_title = "t" * 63, "x" * 255, "y" * 63
+        expected = [
+            "tray window found",
+            f"handle A {handles.get('A')}",
+            # Balloon strings and a shell of 5 or more: 504 bytes; the old form without them.
+            tray_record("A", 504, 1, "yes", "tip A", "balloon text", "balloon title", 1, 0),
+            tray_record("B", 104, 2, "yes", "B", "", "", 0, 0),
+            tray_record("C", 504, 3, "no", cut_tip, cut_text, cut_title, 3, 0),
+            # Null tip clears, null text keeps; a hidden icon keeps everything; the short form: -1.
+            tray_record("A", 504, 1, "yes", "", "balloon text", "new title", 2, 1),
+            tray_record("B", 104, 2, "yes", "B", "", "", 0, 0),
+            tray_record("C", 504, 3, "no", "two-argument form", cut_text, cut_title, -1, 1),
+            # Icon 77 and the commands 1001 and -1 reach nobody; 500 closes the batch.
+            f"callback mouse {handles.get('A')} 513",
+            "callback mouse null 512",
+            "callback command 0",
+            "callback command 1000",
+            "callback command 500",
+            "callbacks arrived",
+            f"handle sub {handles.get('sub')}",
+            f"popups add {handles.get('sub')}",
+            "menu main items=4",
+            "menu main 0 string id=50000 text=<Open>",
+            "menu main 1 separator id=0 text=<>",
+            "menu main 2 submenu id=0 text=<More>",
+            "menu main 3 string id=51000 text=<Quit>",
+            "menu sub items=1",
+            "menu sub 0 string id=50007 text=<Inner>",
+            "menu after finalize cleared",
+            # A finalised object finds nothing, twice over; Hide takes A out of the area.
+            tray_record("A", 504, 1, "yes", "", "balloon text", "new title", 2, 0),
+            "record B none",
+            "tray done",
+            "destroy",
+        ]
+        after_main = events[events.index("args 0") + 1:]
+        self.assertEqual(after_main, expected)
+
+
 if __name__ == "__main__":
     unittest.main(verbosity=2)

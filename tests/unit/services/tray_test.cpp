@@ -126,7 +126,9 @@ TEST(TrayRecord, ChangeRules) {
         EXPECT_EQ(record->hIcon != picture, c.newPicture) << c.name;
         EXPECT_EQ(record->cbSize, 504u) << c.name;
         EXPECT_EQ(shell.CountOf(Shell::Action::Modify), c.show ? 1u : 0u) << c.name;
-        if (c.newPicture) EXPECT_EQ(shell.destroyed, std::vector<std::uint64_t>{picture}) << c.name;
+        if (c.newPicture) {
+            EXPECT_EQ(shell.destroyed, std::vector<std::uint64_t>{picture}) << c.name;
+        }
     }
 }
 
@@ -252,8 +254,11 @@ TEST(TrayMenus, ItemsKeepTheirIdentifiersAndKinds) {
     for (std::size_t i = 0; i < got.size(); ++i) {
         EXPECT_EQ(got[i].kind, items[i].kind) << i;
         EXPECT_EQ(got[i].text, items[i].text) << i;
-        if (items[i].kind == Kind::String) EXPECT_EQ(got[i].id, items[i].id) << i;
-        if (items[i].kind == Kind::SubMenu) EXPECT_EQ(got[i].subMenu, sub) << i;
+        if (items[i].kind == Kind::String) {
+            EXPECT_EQ(got[i].id, items[i].id) << i;
+        } else if (items[i].kind == Kind::SubMenu) {
+            EXPECT_EQ(got[i].subMenu, sub) << i;
+        }
     }
     platform::DestroyMenu(menu);  // takes the sub-menu with it on Windows
     EXPECT_FALSE(platform::AppendMenuItem(menu, items[0]));

@@ -174,6 +174,28 @@ class LaunchTest(unittest.TestCase):
                 self.assertEqual(process.wait(timeout=30), 0)
                 self.assertIn(b"shutdown hook", process.stdout.read() or b"")
 
+    def test_tray_natives_from_many_threads(self):
+        # Four threads create, show, change, hide and free icons and menus by hand and through
+        # the finaliser while another runs System.gc(); the records are read where the shell
+        # reads them. Then main returns and the launcher removes what is left.
+        for image in ("launcher-console", "launcher-gui"):
+            with self.subTest(image=image):
+                out, _ = self.launch(BASE, ["tray-stress"], image=image, timeout=300)
+                self.assertEqual(out.returncode, 0, out.stderr[-2000:])
+                self.assertIn("tray icons=1600 unique=true records=ok", lines(out))
+                self.assertEqual(lines(out)[-1], "main returns")
+
+    def test_interrupt_while_tray_natives_run(self):
+        # The interrupt handler's clean-up races the threads that still call the natives.
+        program = self.ws.pack(BASE)
+        for sig in (signal.SIGTERM, signal.SIGINT):
+            with self.subTest(signal=sig):
+                process = start(program, ["tray-loop", "wait"])
+                self.assertTrue(wait_for_line(process, "ready"))  # once the icons are flowing
+                process.send_signal(sig)
+                process.communicate(timeout=30)
+                self.assertEqual(process.returncode, 0)
+
     def test_start_on_first_thread(self):
         # The launch runs on the entry thread; the runtime ignores the option it does not know.
         out, _ = self.launch(BASE + "option -XstartOnFirstThread\n", ["thread"])

@@ -46,6 +46,13 @@ public class Probe {
                     "META-INF/services/java.lang.Runnable"}) {
                 System.out.println("planted " + name + "=" + loader.getResources(name).hasMoreElements());
             }
+        } else if (a.equals("tray-stress")) {
+            TrayStress.stress(4, 400);
+        } else if (a.equals("tray-loop")) {
+            TrayStress.loop();
+            System.out.println("ready");
+            System.out.flush();
+            Thread.sleep(60000);
         } else if (a.equals("native")) {
             System.out.println("current instance=" + com.lumenfold.vxo.Instances.getCurrentInstance());
         }

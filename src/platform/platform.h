@@ -192,9 +192,9 @@ void RestoreStandardStream(StandardStream stream, SavedStream& saved);
 
 // ---- User interface --------------------------------------------------------------------------
 
-// MessageBoxA(owner none, text, caption, MB_ICONWARNING | MB_SETFOREGROUND | MB_TOPMOST).
-// The POSIX backend writes the text to standard error.
-void ShowMessageBox(const std::string& text, const std::string& caption);
+// MessageBoxA(owner, text, caption, MB_ICONWARNING | MB_SETFOREGROUND | MB_TOPMOST); owner 0
+// for none. The POSIX backend writes the text to standard error.
+void ShowMessageBox(const std::string& text, const std::string& caption, std::uint64_t owner = 0);
 
 // InitCommonControlsEx with the class set 0 (nothing on POSIX).
 void InitCommonControls();
@@ -239,6 +239,23 @@ std::vector<MenuItem> MenuItems(std::uint64_t menu);
 // Shows the menu at the cursor, owned by the tray window when there is one; returns when the
 // menu closes. Nothing on POSIX.
 void TrackPopupMenu(std::uint64_t menu);
+
+// ---- Splash --------------------------------------------------------------------------------
+// The image's raw-data resource `id` (RT_RCDATA); empty when absent (always on POSIX).
+std::string RawDataResource(int id);
+
+// The native splash window (Windows; POSIX has none): bitmap resource 100 of the image, or 0.
+std::uint64_t LoadSplashBitmap();
+// Called on the splash thread: once the window exists, and when its message loop has ended,
+// before anything of the splash is freed.
+using SplashWindowHandler = void (*)(std::uint64_t window);
+// Starts the splash thread, which owns the bitmap from then on, and waits at most 30 s for
+// its window. POSIX: false, and the bitmap (always 0 there) is left alone.
+bool ShowSplashWindow(std::uint64_t bitmap, const std::string& title, SplashWindowHandler created,
+                      SplashWindowHandler ended);
+// Timer 1 of the window: killed, then set to `ms` unless it is negative.
+void SetSplashTimer(std::uint64_t window, int ms);
+void PostSplashClose(std::uint64_t window);
 
 // ---- Shared instance block ---------------------------------------------------------------------
 

@@ -4,12 +4,6 @@
 
 namespace vxo {
 
-void StartRuntimeSplash(const std::string&, const ConfigStore&) {}
-bool StartNativeSplash(const std::string&) { return false; }
-void CloseSplashAfter(int) {}
-bool InstallSplashCloseOnWindow(JNIEnv*) { return false; }
-void ScheduleSplashClose(int, bool) {}
-
 InstanceManager::InstanceManager(std::uint8_t* block, std::size_t size) : block_(block), size_(size) {}
 void InstanceManager::Shutdown() {}
 void StartMessaging() {}

@@ -27,8 +27,8 @@ std::uint8_t gSharedSection[kSharedSectionSize] = {};
 
 // ---- Message box -------------------------------------------------------------------------------
 
-void ShowMessageBox(const std::string& text, const std::string& caption) {
-    ::MessageBoxA(nullptr, text.c_str(), caption.c_str(),
+void ShowMessageBox(const std::string& text, const std::string& caption, std::uint64_t owner) {
+    ::MessageBoxA(reinterpret_cast<HWND>(static_cast<std::uintptr_t>(owner)), text.c_str(), caption.c_str(),
                   MB_ICONWARNING | MB_SETFOREGROUND | MB_TOPMOST);
 }
 

@@ -98,6 +98,9 @@ void MenuAppendSeparator(JNIEnv*, jobject) {}
 void MenuPopup(JNIEnv*, jobject) {}
 void MenuFinalize(JNIEnv*, jobject) {}
 }  // namespace vxo::tray_jni
+jobject vxo::NativeSplashObject(JNIEnv*, jclass) { return nullptr; }
+void vxo::CloseSplashAfter(int) {}
+void vxo::CloseSplashNow() {}
 static void Print(const vxo::NativeTable& t, bool exports) {
     for (std::size_t i = 0; i < t.count; ++i) {
         const vxo::NativeMethod& m = t.methods[i];

@@ -70,7 +70,7 @@ jobject NativeSplashObject(JNIEnv* env, jclass cls) {
         gSplashObject = env->NewGlobalRef(made);
         env->DeleteLocalRef(made);
     }
-    return gSplashObject != nullptr ? env->NewLocalRef(gSplashObject) : nullptr;
+    return gSplashObject;  // a native may return a global reference
 }
 
 }  // namespace vxo

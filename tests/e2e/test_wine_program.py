@@ -10,7 +10,7 @@ import unittest
 import zipfile
 from pathlib import Path
 
-from harness import DIST, MARKER, Workspace, slot_integer
+from harness import DIST, MARKER, Workspace, screen_pixels, slot_integer
 from targets import LINUX_BUILD, REPO, WIN_BUILD, WineTarget
 from wine_gui import PREFIX, GuiSession, end_group
 
@@ -607,6 +607,100 @@ class TrayTest(WineProgramCase):
         ]
         after_main = events[events.index("args 0") + 1:]
         self.assertEqual(after_main, expected)
+
+
+class NativeSplashTest(WineProgramCase):
+    """The native splash of launcher-gui (bitmap 100 of the test image: 320 x 200, one colour in a
+    4-pixel frame) on a 1024 x 768 screen, watched by the fake runtime's splash scenario."""
+    keep_session = False
+    SPLASH, FRAME = "#20A0E0", "#F04010"
+    TITLE = "Vexilo Splash"
+
+    def splash_events(self):
+        return [e for e in self.events() if e.startswith("splash ")]
+
+    def elapsed(self, prefix):
+        """The milliseconds of the scenario's line that starts with prefix."""
+        found = [e for e in self.events() if e.startswith(prefix)]
+        self.assertEqual(len(found), 1, self.events())
+        return int(found[0][len(prefix):])
+
+    def test_native_splash(self):
+        ARTIFACTS.mkdir(parents=True, exist_ok=True)
+        with GuiSession() as session:
+            self.start_holder(f"vxo-e2e-session-{os.getpid()}", mode="open", starter=session.start)
+            for case in (self.kept_past_main, self.launcher_timers, self.console_image, self.error_box):
+                with self.subTest(case.__name__):
+                    case(session)
+
+    def kept_past_main(self, session):
+        program = self.program(MAIN + f"splashtitle {self.TITLE}\n", name="keep",
+                               image=str(TOOLS / "launcher-gui-res.exe"))
+        self.log.unlink(missing_ok=True)
+        process = session.start(program, env=self.env({"VXO_FAKEJVM_SPLASH": "keep"}))
+        try:
+            window = session.wait_window(f"^{self.TITLE}$", 60)
+            self.assertIsNotNone(window, "no splash window")
+            session.screenshot(ARTIFACTS / "wine_program-native-splash.png")
+            # Centred: (1024 - 320) / 2 = 352, (768 - 200) / 2 = 284; the frame starts there.
+            points = [(512, 384), (352, 284), (671, 483), (356, 288), (351, 283), (672, 484)]
+            self.assertEqual(screen_pixels(session.display, points),
+                             [self.SPLASH, self.FRAME, self.FRAME, self.SPLASH, "#000000", "#000000"])
+            # autoClose(-1) from main: the launcher's after-main close (750 ms) does not come.
+            self.assertTrue(poll(lambda: "splash object same" in self.events(), 30), self.events())
+            time.sleep(1.5)
+            self.assertIsNotNone(session.wait_window(f"^{self.TITLE}$", 1))
+            # A click neither closes nor moves it; a key closes it.
+            subprocess.run(["xdotool", "mousemove", "512", "384", "click", "1"], env=session.env(), timeout=30)
+            time.sleep(0.5)
+            self.assertIsNotNone(session.wait_window(f"^{self.TITLE}$", 1), "a click closed the splash")
+            self.assertEqual(screen_pixels(session.display, [(352, 284)]), [self.FRAME])
+            self.assertTrue(session.answer(window, key="Escape"), "a key did not close the splash")
+            out, err = process.communicate(timeout=90)
+        finally:
+            end_group(process)
+        self.assertEqual(process.returncode, 0, err)
+        self.assertEqual(self.splash_events()[:2], ["splash shown=yes", "splash object same"])
+        self.assertGreater(self.elapsed("splash gone after main "), 1900)
+        self.assertIn("splash object after close null", self.events())
+
+    def launcher_timers(self, session):
+        # Untitled: a tool window. Closed 1750 ms after the runtime starts, or 750 ms after main.
+        for mode, prefix, low, high in (("timers", "splash gone in main after ", 1500, 4500),
+                                        ("after-main", "splash gone after main ", 550, 2500)):
+            program = self.program(MAIN, name=mode, image=str(TOOLS / "launcher-gui-res.exe"))
+            self.log.unlink(missing_ok=True)
+            out = session.run(program, env=self.env({"VXO_FAKEJVM_SPLASH": mode}), timeout=120)
+            self.assertEqual(out.returncode, 0, out.stderr)
+            self.assertIn("splash shown=yes", self.events())
+            self.assertTrue(low <= self.elapsed(prefix) <= high, (mode, self.events()))
+
+    def console_image(self, session):
+        program = self.program(MAIN, name="console", image=str(TOOLS / "launcher-console-res.exe"))
+        self.log.unlink(missing_ok=True)
+        out = session.run(program, env=self.env({"VXO_FAKEJVM_SPLASH": "timers"}), timeout=120)
+        self.assertEqual(out.returncode, 0, out.stderr)
+        self.assertEqual(self.splash_events(), ["splash shown=no"])
+
+    def error_box(self, session):
+        program = self.program(MAIN + f"jre_order c\nsplashtitle {self.TITLE}\n", name="nojre",
+                               image=str(TOOLS / "launcher-gui-res.exe"))
+        self.log.unlink(missing_ok=True)
+        process = session.start(program, env=self.env())
+        try:
+            box = session.wait_window("^Error$", 60)
+            self.assertIsNotNone(box, "no message box")
+            texts = session.run(TOOLS / "box_text.exe", ["Error"]).stdout.decode("cp1252").splitlines()
+            session.screenshot(ARTIFACTS / "wine_program-splash-error-box.png")
+            self.assertIn(NOT_FOUND, texts)
+            self.assertIn("owner=VXOSPLASH", texts)
+            self.assertIsNotNone(session.wait_window(f"^{self.TITLE}$", 1), "the splash is gone under the box")
+            self.assertTrue(session.answer(box), "the box did not close on Return")
+            out, err = process.communicate(timeout=90)
+        finally:
+            end_group(process)
+        self.assertEqual(process.returncode, 1, err)
+        self.assertIsNone(session.wait_window(f"^{self.TITLE}$", 1))
 
 
 if __name__ == "__main__":

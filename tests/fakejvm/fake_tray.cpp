@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 namespace fakejvm {
@@ -48,6 +49,10 @@ void NoteTrayCallback() {
 void RunTrayScenario(JNIEnv*, const std::function<void(const std::string&)>& log) {
     log("tray unsupported");
 }
+
+void RunSplashScenario(JNIEnv*, const std::string&, void (*log)(const std::string&)) { log("splash unsupported"); }
+
+void JoinScenarioThreads() {}
 
 #else
 
@@ -233,6 +238,79 @@ void Scenario::Run() {
 
 void RunTrayScenario(JNIEnv* env, const std::function<void(const std::string&)>& log) {
     Scenario(env, log).Run();
+}
+
+// ---- the splash scenario --------------------------------------------------------------------
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using AutoCloseNative = void(JNICALL*)(JNIEnv*, jobject, jint);
+using GetSplashNative = jobject(JNICALL*)(JNIEnv*, jclass);
+
+std::thread gScenarioThread;
+
+HWND VisibleSplash() {
+    HWND window = ::FindWindowA("VXOSPLASH", nullptr);
+    return window != nullptr && ::IsWindowVisible(window) ? window : nullptr;
+}
+
+// Milliseconds from since until the splash is hidden (its close has begun), or until its window
+// is destroyed as well; -1 when that has not happened within limit.
+long WaitUntilGone(Clock::time_point since, std::chrono::milliseconds limit, bool destroyed = false) {
+    while (destroyed ? ::FindWindowA("VXOSPLASH", nullptr) != nullptr : VisibleSplash() != nullptr) {
+        if (Clock::now() - since > limit) return -1;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
+}
+
+// A thread that outlives main, attached like a Java thread, watching the splash go.
+void WatchAfterMain(JavaVM* vm, bool keep, void (*log)(const std::string&)) {
+    const Clock::time_point since = Clock::now();
+    JNIEnv* env = nullptr;
+    if (vm->AttachCurrentThread(reinterpret_cast<void**>(&env), nullptr) != JNI_OK) return;
+    const long gone = WaitUntilGone(since, std::chrono::seconds(keep ? 90 : 10));
+    log("splash gone after main " + std::to_string(gone));
+    if (keep) {
+        WaitUntilGone(Clock::now(), std::chrono::seconds(30), true);
+        auto get = Export<GetSplashNative>("Java_com_lumenfold_vxo_SplashScreen_nativeGetSplashScreen");
+        jclass cls = env->FindClass("com/lumenfold/vxo/SplashScreen");
+        log(std::string("splash object after close ") + (get(env, cls) == nullptr ? "null" : "kept"));
+        env->DeleteLocalRef(cls);
+    }
+    vm->DetachCurrentThread();
+}
+
+}  // namespace
+
+void RunSplashScenario(JNIEnv* env, const std::string& mode, void (*log)(const std::string&)) {
+    const Clock::time_point since = Clock::now();
+    const bool shown = VisibleSplash() != nullptr;
+    log(std::string("splash shown=") + (shown ? "yes" : "no"));
+    if (!shown) return;
+    if (mode == "timers") {
+        log("splash gone in main after " + std::to_string(WaitUntilGone(since, std::chrono::seconds(10))));
+        return;
+    }
+    const bool keep = mode == "keep";
+    if (keep) {
+        auto autoClose = Export<AutoCloseNative>("Java_com_lumenfold_vxo_SplashScreen_nativeAutoClose");
+        auto get = Export<GetSplashNative>("Java_com_lumenfold_vxo_SplashScreen_nativeGetSplashScreen");
+        jclass cls = env->FindClass("com/lumenfold/vxo/SplashScreen");
+        jobject first = get(env, cls);
+        jobject second = get(env, cls);
+        log(std::string("splash object ") + (first == nullptr ? "null" : first == second ? "same" : "different"));
+        autoClose(env, first, -1);
+        env->DeleteLocalRef(cls);
+    }
+    JavaVM* vm = nullptr;
+    if (env->GetJavaVM(&vm) != JNI_OK) return;
+    gScenarioThread = std::thread(&WatchAfterMain, vm, keep, log);
+}
+
+void JoinScenarioThreads() {
+    if (gScenarioThread.joinable()) gScenarioThread.join();
 }
 
 #endif

@@ -1,4 +1,4 @@
-// The tray scenario of the fake runtime (VXO_FAKEJVM_TRAY): once main has returned, it drives
+// The scenarios of the fake runtime. The tray scenario (VXO_FAKEJVM_TRAY): once main has returned, it drives
 // the launcher's exported SystemTray and SystemTrayMenu natives through JNI as an application
 // would, reads what they built, provokes the tray window's callbacks and logs it all.
 #pragma once
@@ -17,5 +17,12 @@ bool IsTrayScenarioClass(const std::string& name);
 void NoteTrayCallback();
 
 void RunTrayScenario(JNIEnv* env, const std::function<void(const std::string&)>& log);
+
+// The splash scenario (VXO_FAKEJVM_SPLASH=timers|after-main|keep): watches the native splash
+// window from main and, for the last two, from a thread that outlives main as a non-daemon
+// thread would; "keep" cancels the launcher's close with autoClose(-1) first.
+void RunSplashScenario(JNIEnv* env, const std::string& mode, void (*log)(const std::string&));
+// Called by DestroyJavaVM before it takes the runtime's lock.
+void JoinScenarioThreads();
 
 }  // namespace fakejvm

@@ -53,6 +53,7 @@ struct Config {
     std::optional<int> mainExit;
     std::string mainClass = "demo/Main";
     bool tray = false;  // run the tray scenario once main has returned
+    std::string splash;  // the splash scenario's mode, empty for none
 };
 
 enum class Kind { Class, String, Array, Object };
@@ -240,6 +241,7 @@ Config ReadConfig() {
     config.noMain = Flag("VXO_FAKEJVM_NO_MAIN");
     config.mainThrow = Flag("VXO_FAKEJVM_MAIN_THROW");
     config.tray = Flag("VXO_FAKEJVM_TRAY");
+    if (const auto splash = EnvVar("VXO_FAKEJVM_SPLASH")) config.splash = *splash;
     if (const auto exitText = EnvVar("VXO_FAKEJVM_MAIN_EXIT"); exitText && !exitText->empty()) {
         char* end = nullptr;
         const long status = std::strtol(exitText->c_str(), &end, 10);
@@ -657,6 +659,11 @@ jvalue TrayCommand(ThreadState&, Obj*, const jvalue* args) {
     return Nothing();
 }
 
+jvalue Constructed(ThreadState&, Obj* self, const jvalue*) {
+    Log("new " + ClassOf(self)->name);
+    return Nothing();
+}
+
 jvalue HashSetAdd(ThreadState& t, Obj*, const jvalue* args) {
     Log("popups add " + HandleText(Deref(t, args[0].l, "HashSet.add")));
     jvalue value{};
@@ -679,6 +686,7 @@ const Method kMethods[] = {
     {"probe/TrayCallback", "OnMouseClick", "(Lcom/lumenfold/vxo/SystemTray;I)V", false, &TrayMouse},
     {"probe/TrayCallback", "OnMenuCommand", "(I)V", false, &TrayCommand},
     {"java/util/HashSet", "add", "(Ljava/lang/Object;)Z", false, &HashSetAdd},
+    {"com/lumenfold/vxo/SplashScreen", "<init>", "()V", false, &Constructed},
 };
 
 std::string OwnerName(const Method& method) {
@@ -865,19 +873,22 @@ jobject JNICALL CallStaticObjectMethodA(JNIEnv* env, jclass c, jmethodID m,
 
 
 // Runs the tray scenario after main, with the runtime's lock released so it can call natives.
+void ScenarioLog(const std::string& line) {
+    std::lock_guard<std::mutex> lock(S().mutex);
+    Log(line);
+}
+
 void AfterMain(JNIEnv* env, jmethodID m) {
     bool run = false;
+    Config config;
     {
         std::lock_guard<std::mutex> lock(S().mutex);
-        run = S().config.tray && std::strcmp(reinterpret_cast<const Method*>(m)->name, "main") == 0 &&
-              t_state != nullptr && t_state->pending == nullptr;
+        run = std::strcmp(reinterpret_cast<const Method*>(m)->name, "main") == 0 && t_state != nullptr &&
+              t_state->pending == nullptr;
+        config = S().config;
     }
-    if (run) {
-        RunTrayScenario(env, [](const std::string& line) {
-            std::lock_guard<std::mutex> lock(S().mutex);
-            Log(line);
-        });
-    }
+    if (run && config.tray) RunTrayScenario(env, &ScenarioLog);
+    if (run && !config.splash.empty()) RunSplashScenario(env, config.splash, &ScenarioLog);
 }
 
 void JNICALL CallStaticVoidMethodV(JNIEnv* env, jclass c, jmethodID m, va_list va) noexcept {
@@ -1272,6 +1283,29 @@ jobject JNICALL GetObjectField(JNIEnv* env, jobject handle, jfieldID id) noexcep
     });
 }
 
+jobject JNICALL NewObjectV(JNIEnv* env, jclass clazz, jmethodID id, va_list va) noexcept {
+    return Guard(env, "NewObjectV", Pending::Forbidden, [&](ThreadState& t) {
+        Obj* cls = NeedClass(t, clazz, "NewObjectV");
+        const Method& method = MethodOf(id, "NewObjectV");
+        if (std::strcmp(method.name, "<init>") != 0 || OwnerName(method) != cls->name) {
+            Fail("NewObjectV: %s.%s is not a constructor of %s", OwnerName(method).c_str(), method.name,
+                 cls->name.c_str());
+        }
+        const std::vector<jvalue> args = ArgsFrom(method.sig, va);
+        Obj* obj = NewObj(Kind::Object, cls);
+        method.impl(t, obj, args.data());
+        return Local(t, obj);
+    });
+}
+
+jobject JNICALL NewObject(JNIEnv* env, jclass clazz, jmethodID id, ...) noexcept {
+    va_list va;
+    va_start(va, id);
+    jobject result = NewObjectV(env, clazz, id, va);
+    va_end(va);
+    return result;
+}
+
 jobject JNICALL AllocObject(JNIEnv* env, jclass clazz) noexcept {
     return Guard(env, "AllocObject", Pending::Forbidden, [&](ThreadState& t) {
         return Local(t, NewObj(Kind::Object, NeedClass(t, clazz, "AllocObject")));
@@ -1403,6 +1437,8 @@ JNINativeInterface_ BuildTable() {
     table.IsInstanceOf = &IsInstanceOf;
     table.GetObjectField = &GetObjectField;
     table.AllocObject = &AllocObject;
+    table.NewObject = &NewObject;
+    table.NewObjectV = &NewObjectV;
     table.CallBooleanMethod = &CallBooleanMethod;
     table.CallBooleanMethodV = &CallBooleanMethodV;
     table.GetJavaVM = &GetJavaVM;
@@ -1440,6 +1476,8 @@ jint VmGuard(JavaVM* vm, const char* fn, Body&& body) noexcept {
 }
 
 jint JNICALL DestroyJavaVM(JavaVM* vm) noexcept {
+    // The scenario's thread stands for a non-daemon thread: the runtime waits for it.
+    JoinScenarioThreads();
     return VmGuard(vm, "DestroyJavaVM", [](State& s) -> jint {
         Log("destroy");
         if (!s.created || s.destroyed) return JNI_ERR;

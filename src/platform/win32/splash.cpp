@@ -66,6 +66,10 @@ LRESULT CALLBACK SplashWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
         case WM_SYSKEYDOWN:
             return 0;  // clicks neither move nor close the splash
         case WM_DESTROY:
+            // From here on the splash is gone for every other thread.
+            if (tSplash != nullptr && tSplash->ended != nullptr) {
+                tSplash->ended(reinterpret_cast<std::uintptr_t>(window));
+            }
             ::PostQuitMessage(0);
             return 0;
         default:

@@ -5,3 +5,4 @@ dist=${1:-build/dist}
 here=$(cd "$(dirname "$0")" && pwd)
 "$here/../build/linux/bench/config_load" || echo "config_load did not run"
 python3 "$here/startup.py" "$dist" 20 || echo "startup benchmark did not run"
+python3 "$here/splash.py" "$dist" 20 || echo "splash benchmark did not run"

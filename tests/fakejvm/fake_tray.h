@@ -1,6 +1,6 @@
-// The scenarios of the fake runtime. The tray scenario (VXO_FAKEJVM_TRAY): once main has returned, it drives
-// the launcher's exported SystemTray and SystemTrayMenu natives through JNI as an application
-// would, reads what they built, provokes the tray window's callbacks and logs it all.
+// The fake runtime's scenarios. The tray scenario (VXO_FAKEJVM_TRAY): once main has returned,
+// it drives the launcher's exported SystemTray and SystemTrayMenu natives through JNI as an
+// application would, reads what they built, provokes the tray window's callbacks and logs it.
 #pragma once
 
 #include <jni.h>

@@ -33,19 +33,24 @@ public class TrayStress {
         public void OnMenuCommand(int command) { }
     };
 
-    private static Object unsafe;
-    private static Method getInt;
+    private static final Object UNSAFE;
+    private static final Method GET_INT;
 
-    /** A 32-bit field of a live record, read where the shell would read it. */
-    static int recordInt(long handle, int offset) throws Exception {
-        if (unsafe == null) {
+    static {
+        try {
             Class<?> c = Class.forName("sun.misc.Unsafe");
             Field f = c.getDeclaredField("theUnsafe");
             f.setAccessible(true);
-            unsafe = f.get(null);
-            getInt = c.getMethod("getInt", long.class);
+            UNSAFE = f.get(null);
+            GET_INT = c.getMethod("getInt", long.class);
+        } catch (ReflectiveOperationException e) {
+            throw new ExceptionInInitializerError(e);
         }
-        return (Integer) getInt.invoke(unsafe, handle + offset);
+    }
+
+    /** A 32-bit field of a live record, read where the shell would read it. */
+    static int recordInt(long handle, int offset) throws Exception {
+        return (Integer) GET_INT.invoke(UNSAFE, handle + offset);
     }
 
     public static void stress(int threads, int rounds) throws Exception {

@@ -703,5 +703,37 @@ class NativeSplashTest(WineProgramCase):
         self.assertIsNone(session.wait_window(f"^{self.TITLE}$", 1))
 
 
+class RuntimeSplashLibraryTest(WineProgramCase):
+    """A runtime with splashscreen.dll (tools/fake-splash, which logs its calls) beside it: the
+    launcher hands it the "splash" file or raw-data resource 100; without either, nothing."""
+
+    def test_the_library_gets_the_image(self):
+        splash_log = self.ws.root / "splash.log"
+        png = (TOOLS / "images" / "splash.png").read_bytes()
+        memory = ["init", f"memory {len(png)} {png[:4].hex()}"]
+        gui_res, console_res = str(TOOLS / "launcher-gui-res.exe"), str(TOOLS / "launcher-console-res.exe")
+        cases = [
+            # name, image, configuration, calls expected (None: the "splash" file's)
+            ("file", gui_res, "splash pic.png\n", None),
+            ("resource", gui_res, "", memory),
+            ("resource, console", console_res, "", memory),
+            ("missing file, resource", gui_res, "splash gone.png\n", memory),
+            ("no image", TARGET.gui, "", []),
+        ]
+        for case, image, config, expected in cases:
+            with self.subTest(case):
+                slug = case.replace(" ", "-").replace(",", "")
+                program = self.program(MAIN + config, name=slug, image=image)
+                shutil.copy(TOOLS / "fake-splash" / "splashscreen.dll", program.parent / "jre" / "bin")
+                (program.parent / "pic.png").write_bytes(png)
+                if expected is None:
+                    expected = ["init", "file " + TARGET.path(program.parent / "pic.png")]
+                splash_log.unlink(missing_ok=True)
+                out = self.run_program(program, VXO_FAKESPLASH_LOG=TARGET.path(splash_log))
+                self.assert_started(out)
+                calls = splash_log.read_text().splitlines() if splash_log.exists() else []
+                self.assertEqual(calls, expected)
+
+
 if __name__ == "__main__":
     unittest.main(verbosity=2)

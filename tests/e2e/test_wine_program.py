@@ -629,7 +629,7 @@ class NativeSplashTest(WineProgramCase):
         ARTIFACTS.mkdir(parents=True, exist_ok=True)
         with GuiSession() as session:
             self.start_holder(f"vxo-e2e-session-{os.getpid()}", mode="open", starter=session.start)
-            for case in (self.kept_past_main, self.launcher_timers, self.console_image, self.error_box):
+            for case in (self.kept_past_main, self.launcher_timers, self.no_native_window, self.error_box):
                 with self.subTest(case.__name__):
                     case(session)
 
@@ -675,12 +675,17 @@ class NativeSplashTest(WineProgramCase):
             self.assertIn("splash shown=yes", self.events())
             self.assertTrue(low <= self.elapsed(prefix) <= high, (mode, self.events()))
 
-    def console_image(self, session):
-        program = self.program(MAIN, name="console", image=str(TOOLS / "launcher-console-res.exe"))
-        self.log.unlink(missing_ok=True)
-        out = session.run(program, env=self.env({"VXO_FAKEJVM_SPLASH": "timers"}), timeout=120)
-        self.assertEqual(out.returncode, 0, out.stderr)
-        self.assertEqual(self.splash_events(), ["splash shown=no"])
+    def no_native_window(self, session):
+        # The console image never shows it; nor does the windowed one when the runtime has its
+        # own splash library, bitmap 100 or not.
+        library = self.program(MAIN, name="library", image=str(TOOLS / "launcher-gui-res.exe"))
+        shutil.copy(TOOLS / "fake-splash" / "splashscreen.dll", library.parent / "jre" / "bin")
+        console = self.program(MAIN, name="console", image=str(TOOLS / "launcher-console-res.exe"))
+        for program in (console, library):
+            self.log.unlink(missing_ok=True)
+            out = session.run(program, env=self.env({"VXO_FAKEJVM_SPLASH": "timers"}), timeout=120)
+            self.assertEqual(out.returncode, 0, out.stderr)
+            self.assertEqual(self.splash_events(), ["splash shown=no"], program.name)
 
     def error_box(self, session):
         program = self.program(MAIN + f"jre_order c\nsplashtitle {self.TITLE}\n", name="nojre",

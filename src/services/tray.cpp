@@ -145,6 +145,8 @@ void TrayIcons::RemoveAll() {
     }
     entries_.clear();
     entries_.shrink_to_fit();
+    // The virtual machine is gone or going: no event is delivered from here on.
+    callback_ = nullptr;
 }
 
 bool TrayIcons::WithMouseTarget(std::uint32_t iconId, const std::function<void(JavaRef, JavaRef)>& use) {

@@ -105,8 +105,8 @@ public:
     JavaRef Finalize(std::uintptr_t handle);
     // Replaces the callback; returns the previous one for the caller to release.
     JavaRef SetCallback(JavaRef callback);
-    // Removes every icon, last first, and frees the records; runs once. References are kept:
-    // the virtual machine is gone or going when this runs.
+    // Removes every icon, last first, frees the records and forgets the callback; runs once.
+    // References are not released: the virtual machine is gone or going when this runs.
     void RemoveAll();
 
     // Runs use(callback, icon reference) under the lock for the first icon with this uID

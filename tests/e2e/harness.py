@@ -117,8 +117,8 @@ def screen_pixels(display, points):
     """The colours ("#RRGGBB") of the root window at the given points, from one screenshot."""
     shot = subprocess.run(["xwd", "-root", "-silent", "-display", display], capture_output=True,
                           timeout=30, check=True).stdout
-    spec = " ".join(f"%[hex:p{{{x},{y}}}]" for x, y in points)
-    out = subprocess.run(["convert", "xwd:-", "-format", spec, "info:"], input=shot,
+    pattern = " ".join(f"%[hex:p{{{x},{y}}}]" for x, y in points)
+    out = subprocess.run(["convert", "xwd:-", "-format", pattern, "info:"], input=shot,
                          capture_output=True, timeout=30, check=True).stdout.decode()
     return ["#" + value[:6].upper() for value in out.split()]
 

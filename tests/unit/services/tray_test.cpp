@@ -170,6 +170,7 @@ TEST(TrayIconList, StaleHandlesFindNothing) {
     EXPECT_EQ(icons.Hide(H(kept)), nullptr);
     EXPECT_EQ(icons.Create(1, {}, 0), nullptr);            // nothing new after clean-up
     EXPECT_FALSE(icons.WithMouseTarget(2, [](JavaRef, JavaRef) {}));
+    EXPECT_FALSE(icons.WithCallback([](JavaRef) {}));     // no events after clean-up
     EXPECT_EQ(shell.CountOf(Shell::Action::Add), 1u);
 }
 

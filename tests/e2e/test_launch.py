@@ -275,6 +275,18 @@ class RuntimeSplashTest(unittest.TestCase):
                 self.assertIn("vxo splash=true" if image == "launcher-gui" else "vxo splash=absent", text)
                 self.assertIn("awt splash after close=false", text)
 
+    def test_close_on_window_listener(self):
+        # "splashcloseonwindow" (in any case) registers the listener in launcher-gui only.
+        cases = [("launcher-gui", "splashcloseonwindow TRUE\n", "true"),
+                 ("launcher-gui", "splashcloseonwindow yes\n", "false"),
+                 ("launcher-console", "splashcloseonwindow true\n", "false")]
+        for image, config, registered in cases:
+            with self.subTest(image=image, config=config):
+                program = self.ws.pack(BASE + config, image=image)
+                out = run(program, ["splash-listener"], env_extra=self.env(), timeout=120)
+                self.assertEqual(out.returncode, 0, out.stderr[-2000:])
+                self.assertIn(f"splash listener={registered}", lines(out))
+
     def test_no_splash_without_an_image(self):
         cases = [("no splash line", ""), ("missing file", "splash missing.png\n")]
         for case, config in cases:

@@ -10,6 +10,7 @@
 #include "config/config_store.h"
 #include "launcher/command_line.h"
 #include "launcher/hooks.h"
+#include "launcher/image.h"
 #include "launcher/launch.h"
 #include "launcher/messages.h"
 #include "launcher/process.h"
@@ -39,7 +40,7 @@ void StartSplash(const ConfigStore& store) {
     std::string library = SplashLibraryPath(store);
     if (!library.empty()) {
         StartRuntimeSplash(library, store);
-    } else {
+    } else if (IsGuiImage()) {
         StartNativeSplash(store.Value(Keyword::SplashTitle));
     }
 }

@@ -72,7 +72,8 @@ void ReportSystemError(const std::string& insert) {
 
 void ReportText(const std::string& text) {
     if (IsGuiImage()) {
-        platform::ShowMessageBox(text, MessageText(10));
+        // Owned by the splash, so the box shows above it; the splash closes soon after.
+        platform::ShowMessageBox(text, MessageText(10), SplashWindowHandle());
         CloseSplashAfter(100);
     } else {
         std::fprintf(stderr, "%s\n", text.c_str());

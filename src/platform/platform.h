@@ -192,12 +192,70 @@ void RestoreStandardStream(StandardStream stream, SavedStream& saved);
 
 // ---- User interface --------------------------------------------------------------------------
 
-// MessageBoxA(owner none, text, caption, MB_ICONWARNING | MB_SETFOREGROUND | MB_TOPMOST).
-// The POSIX backend writes the text to standard error.
-void ShowMessageBox(const std::string& text, const std::string& caption);
+// MessageBoxA(owner, text, caption, MB_ICONWARNING | MB_SETFOREGROUND | MB_TOPMOST); owner 0
+// for none. The POSIX backend writes the text to standard error.
+void ShowMessageBox(const std::string& text, const std::string& caption, std::uint64_t owner = 0);
 
 // InitCommonControlsEx with the class set 0 (nothing on POSIX).
 void InitCommonControls();
+
+// ---- Notification area and pop-up menus -------------------------------------------------------
+// Handles are integers; 0 is none. POSIX shows nothing: it has no tray window, and its menus
+// are kept in memory with the same items and identifiers, so the portable logic is the same.
+
+// The shell library's major version, read once before the entry function runs ("DllGetVersion"
+// of shell32.dll, 4 when it cannot be read). POSIX: 6, so records take their balloon form.
+std::uint32_t ShellMajorVersion();
+
+// Called on the tray window's thread: a mouse message for an icon, a WM_COMMAND identifier.
+using TrayMouseHandler = void (*)(std::uint32_t iconId, std::uint32_t message);
+using TrayCommandHandler = void (*)(std::uintptr_t identifier);
+// Starts the thread of the hidden "VXOMESSAGE" window and waits at most 30 s until the window
+// exists or its creation failed. Nothing on POSIX.
+void StartTrayWindow(TrayMouseHandler mouse, TrayCommandHandler command);
+// The tray window, or 0 when there is none (never made, or destroyed since).
+std::uint64_t TrayWindow();
+
+enum class TrayOperation { Add, Modify, Delete };
+// Shell_NotifyIconA with a record of `size` bytes in the NOTIFYICONDATAA layout (POSIX: true).
+bool NotifyTrayIcon(TrayOperation operation, const void* record, std::size_t size);
+// The image's icon resource `resource` (low 16 bits) at 16 x 16 pixels, or 0.
+std::uint64_t LoadTrayIcon(std::int32_t resource);
+void DestroyTrayIcon(std::uint64_t icon);
+
+// One item as the menu holds it (for tests and the POSIX twin).
+struct MenuItem {
+    enum class Kind { String, SubMenu, Separator } kind = Kind::String;
+    std::string text;
+    std::uint32_t id = 0;
+    std::uint64_t subMenu = 0;
+};
+std::uint64_t CreatePopupMenu();
+// Appends at the end; false when the menu does not exist.
+bool AppendMenuItem(std::uint64_t menu, const MenuItem& item);
+void DestroyMenu(std::uint64_t menu);
+// The items of a live menu, in order; empty for none.
+std::vector<MenuItem> MenuItems(std::uint64_t menu);
+// Shows the menu at the cursor, owned by the tray window when there is one; returns when the
+// menu closes. Nothing on POSIX.
+void TrackPopupMenu(std::uint64_t menu);
+
+// ---- Splash --------------------------------------------------------------------------------
+// The image's raw-data resource `id` (RT_RCDATA); empty when absent (always on POSIX).
+std::string RawDataResource(int id);
+
+// The native splash window (Windows; POSIX has none): bitmap resource 100 of the image, or 0.
+std::uint64_t LoadSplashBitmap();
+// Called on the splash thread: once the window exists, and when its message loop has ended,
+// before anything of the splash is freed.
+using SplashWindowHandler = void (*)(std::uint64_t window);
+// Starts the splash thread, which owns the bitmap from then on, and waits at most 30 s for
+// its window. POSIX: false, and the bitmap (always 0 there) is left alone.
+bool ShowSplashWindow(std::uint64_t bitmap, const std::string& title, SplashWindowHandler created,
+                      SplashWindowHandler ended);
+// Timer 1 of the window: killed, then set to `ms` unless it is negative.
+void SetSplashTimer(std::uint64_t window, int ms);
+void PostSplashClose(std::uint64_t window);
 
 // ---- Shared instance block ---------------------------------------------------------------------
 

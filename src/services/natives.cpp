@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "services/services.h"
+#include "services/tray_jni.h"
 
 namespace {
 
@@ -60,67 +61,71 @@ Java_com_lumenfold_vxo_RedirOutputStream_write(JNIEnv* env, jobject self, jint b
 // SystemTray
 
 JNIEXPORT void JNICALL
-Java_com_lumenfold_vxo_SystemTray_Change(JNIEnv* env, jobject, jint, jstring, jstring, jstring, jint) noexcept {
-    vxo::Guarded(env, "SystemTray.Change", [] {});
+Java_com_lumenfold_vxo_SystemTray_Change(JNIEnv* env, jobject self, jint icon, jstring tip, jstring text,
+                                         jstring title, jint type) noexcept {
+    vxo::Guarded(env, "SystemTray.Change",
+                 [&] { vxo::tray_jni::Change(env, self, icon, tip, text, title, type); });
 }
 
 JNIEXPORT void JNICALL
-Java_com_lumenfold_vxo_SystemTray_Show(JNIEnv* env, jobject) noexcept {
-    vxo::Guarded(env, "SystemTray.Show", [] {});
+Java_com_lumenfold_vxo_SystemTray_Show(JNIEnv* env, jobject self) noexcept {
+    vxo::Guarded(env, "SystemTray.Show", [&] { vxo::tray_jni::Show(env, self); });
 }
 
 JNIEXPORT void JNICALL
-Java_com_lumenfold_vxo_SystemTray_Hide(JNIEnv* env, jobject) noexcept {
-    vxo::Guarded(env, "SystemTray.Hide", [] {});
+Java_com_lumenfold_vxo_SystemTray_Hide(JNIEnv* env, jobject self) noexcept {
+    vxo::Guarded(env, "SystemTray.Hide", [&] { vxo::tray_jni::Hide(env, self); });
 }
 
 JNIEXPORT void JNICALL
-Java_com_lumenfold_vxo_SystemTray_setSystemTrayCallback(JNIEnv* env, jclass, jobject) noexcept {
-    vxo::Guarded(env, "SystemTray.setSystemTrayCallback", [] {});
+Java_com_lumenfold_vxo_SystemTray_setSystemTrayCallback(JNIEnv* env, jclass, jobject callback) noexcept {
+    vxo::Guarded(env, "SystemTray.setSystemTrayCallback", [&] { vxo::tray_jni::SetCallback(env, callback); });
 }
 
 JNIEXPORT void JNICALL
-Java_com_lumenfold_vxo_SystemTray_init(JNIEnv* env, jobject, jint, jstring, jstring, jstring, jint) noexcept {
-    vxo::Guarded(env, "SystemTray.init", [] {});
+Java_com_lumenfold_vxo_SystemTray_init(JNIEnv* env, jobject self, jint icon, jstring tip, jstring text,
+                                       jstring title, jint type) noexcept {
+    vxo::Guarded(env, "SystemTray.init", [&] { vxo::tray_jni::Init(env, self, icon, tip, text, title, type); });
 }
 
 JNIEXPORT void JNICALL
-Java_com_lumenfold_vxo_SystemTray_finalize(JNIEnv* env, jobject) noexcept {
-    vxo::Guarded(env, "SystemTray.finalize", [] {});
+Java_com_lumenfold_vxo_SystemTray_finalize(JNIEnv* env, jobject self) noexcept {
+    vxo::Guarded(env, "SystemTray.finalize", [&] { vxo::tray_jni::Finalize(env, self); });
 }
 
 // SystemTrayMenu
 
 JNIEXPORT void JNICALL
-Java_com_lumenfold_vxo_SystemTrayMenu_Append__Ljava_lang_String_2I(JNIEnv* env, jobject, jstring,
-                                                                   jint) noexcept {
-    vxo::Guarded(env, "SystemTrayMenu.Append", [] {});
+Java_com_lumenfold_vxo_SystemTrayMenu_Append__Ljava_lang_String_2I(JNIEnv* env, jobject self, jstring text,
+                                                                   jint command) noexcept {
+    vxo::Guarded(env, "SystemTrayMenu.Append", [&] { vxo::tray_jni::MenuAppend(env, self, text, command); });
 }
 
 JNIEXPORT void JNICALL
 Java_com_lumenfold_vxo_SystemTrayMenu_Append__Ljava_lang_String_2Lcom_lumenfold_vxo_SystemTrayMenu_2(
-    JNIEnv* env, jobject, jstring, jobject) noexcept {
-    vxo::Guarded(env, "SystemTrayMenu.Append", [] {});
+    JNIEnv* env, jobject self, jstring text, jobject subMenu) noexcept {
+    vxo::Guarded(env, "SystemTrayMenu.Append",
+                 [&] { vxo::tray_jni::MenuAppendSubMenu(env, self, text, subMenu); });
 }
 
 JNIEXPORT void JNICALL
-Java_com_lumenfold_vxo_SystemTrayMenu_AppendSeparator(JNIEnv* env, jobject) noexcept {
-    vxo::Guarded(env, "SystemTrayMenu.AppendSeparator", [] {});
+Java_com_lumenfold_vxo_SystemTrayMenu_AppendSeparator(JNIEnv* env, jobject self) noexcept {
+    vxo::Guarded(env, "SystemTrayMenu.AppendSeparator", [&] { vxo::tray_jni::MenuAppendSeparator(env, self); });
 }
 
 JNIEXPORT void JNICALL
-Java_com_lumenfold_vxo_SystemTrayMenu_Popup(JNIEnv* env, jobject) noexcept {
-    vxo::Guarded(env, "SystemTrayMenu.Popup", [] {});
+Java_com_lumenfold_vxo_SystemTrayMenu_Popup(JNIEnv* env, jobject self) noexcept {
+    vxo::Guarded(env, "SystemTrayMenu.Popup", [&] { vxo::tray_jni::MenuPopup(env, self); });
 }
 
 JNIEXPORT void JNICALL
-Java_com_lumenfold_vxo_SystemTrayMenu_init(JNIEnv* env, jobject) noexcept {
-    vxo::Guarded(env, "SystemTrayMenu.init", [] {});
+Java_com_lumenfold_vxo_SystemTrayMenu_init(JNIEnv* env, jobject self) noexcept {
+    vxo::Guarded(env, "SystemTrayMenu.init", [&] { vxo::tray_jni::MenuInit(env, self); });
 }
 
 JNIEXPORT void JNICALL
-Java_com_lumenfold_vxo_SystemTrayMenu_finalize(JNIEnv* env, jobject) noexcept {
-    vxo::Guarded(env, "SystemTrayMenu.finalize", [] {});
+Java_com_lumenfold_vxo_SystemTrayMenu_finalize(JNIEnv* env, jobject self) noexcept {
+    vxo::Guarded(env, "SystemTrayMenu.finalize", [&] { vxo::tray_jni::MenuFinalize(env, self); });
 }
 
 }  // extern "C"

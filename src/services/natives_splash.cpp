@@ -1,23 +1,24 @@
 // SplashScreen's natives. Only launcher-gui links this file: the console image has no native
-// splash window, so these stay unbound there. Placeholders until the splash service lands.
+// splash window, so these stay unbound there.
 #include "services/natives.h"
+#include "services/services.h"
 
 extern "C" {
 
 JNIEXPORT jobject JNICALL
-Java_com_lumenfold_vxo_SplashScreen_nativeGetSplashScreen(JNIEnv* env, jclass) noexcept {
+Java_com_lumenfold_vxo_SplashScreen_nativeGetSplashScreen(JNIEnv* env, jclass cls) noexcept {
     return vxo::Guarded(env, "SplashScreen.nativeGetSplashScreen", jobject{nullptr},
-                        []() -> jobject { return nullptr; });
+                        [&]() -> jobject { return vxo::NativeSplashObject(env, cls); });
 }
 
 JNIEXPORT void JNICALL
-Java_com_lumenfold_vxo_SplashScreen_nativeAutoClose(JNIEnv* env, jobject, jint) noexcept {
-    vxo::Guarded(env, "SplashScreen.nativeAutoClose", [] {});
+Java_com_lumenfold_vxo_SplashScreen_nativeAutoClose(JNIEnv* env, jobject, jint ms) noexcept {
+    vxo::Guarded(env, "SplashScreen.nativeAutoClose", [&] { vxo::CloseSplashAfter(ms); });
 }
 
 JNIEXPORT void JNICALL
 Java_com_lumenfold_vxo_SplashScreen_nativeClose(JNIEnv* env, jobject) noexcept {
-    vxo::Guarded(env, "SplashScreen.nativeClose", [] {});
+    vxo::Guarded(env, "SplashScreen.nativeClose", [] { vxo::CloseSplashNow(); });
 }
 
 }  // extern "C"

@@ -16,14 +16,25 @@ class ConfigStore;
 // The path of the runtime's splash library in the folder above the runtime library, or empty;
 // it runs the process's first runtime search, whose result the launch reuses.
 std::string SplashLibraryPath(const ConfigStore& store);
+// Loads the runtime's splash library and hands it the "splash" image or raw-data resource 100.
 void StartRuntimeSplash(const std::string& libraryPath, const ConfigStore& store);
+// Shows bitmap resource 100 in the native window (launcher-gui on Windows); false when none.
 bool StartNativeSplash(const std::string& title);
+// The native window's handle, 0 without one: the owner of the launcher's message boxes.
+std::uint64_t SplashWindowHandle();
+// Closes the native window after the delay (a negative one cancels a pending close), as the
+// application's autoClose does; marks its close as requested.
 void CloseSplashAfter(int milliseconds);
+// Posts WM_CLOSE to the native window, if there is one.
+void CloseSplashNow();
 // Registers the listener that closes the splash when the application's first window opens.
 bool InstallSplashCloseOnWindow(JNIEnv* env);
 // Asks a native splash window whose close is not requested yet to close after the delay;
 // with rearm, its close counts as not requested again afterwards.
 void ScheduleSplashClose(int milliseconds, bool rearm);
+// SplashScreen.nativeGetSplashScreen: the one SplashScreen object while the native window
+// exists (made from cls on first use), else null.
+jobject NativeSplashObject(JNIEnv* env, jclass cls);
 
 // The Java side of the output redirection, once the virtual machine exists.
 void SetupJavaRedirection(JNIEnv* env);

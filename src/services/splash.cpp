@@ -1,11 +1,82 @@
-// Splash: finding the runtime's splash library. This lookup is the process's first runtime
-// search, made before "forcecwd" and the exports can change what the search would see.
+// Splash: the runtime's splash library beside the runtime, found by the process's first runtime
+// search, and the hand-over of the native window between its thread and the rest.
+#include "services/splash.h"
+
 #include "common/text.h"
+#include "config/config_store.h"
+#include "launcher/process.h"
 #include "platform/platform.h"
+#include "runtime/jvm.h"
 #include "runtime/search.h"
 #include "services/services.h"
 
 namespace vxo {
+
+namespace splash {
+
+namespace {
+
+class SystemWindow final : public Window {
+public:
+    void SetTimer(std::uint64_t window, int ms) override { platform::SetSplashTimer(window, ms); }
+    void PostClose(std::uint64_t window) override { platform::PostSplashClose(window); }
+};
+
+void OnCreated(std::uint64_t window) { Current().Created(window); }
+void OnEnded(std::uint64_t) { Current().Ended(); }
+
+}  // namespace
+
+void CurrentSplash::Created(std::uint64_t window) {
+    std::lock_guard<std::mutex> guard(lock_);
+    window_ = window;
+}
+
+void CurrentSplash::Ended() {
+    std::lock_guard<std::mutex> guard(lock_);
+    window_ = 0;
+}
+
+std::uint64_t CurrentSplash::Handle() {
+    std::lock_guard<std::mutex> guard(lock_);
+    return window_;
+}
+
+void CurrentSplash::AutoClose(int ms) {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (window_ == 0) return;
+    autoCloseRequested_ = true;
+    system_.SetTimer(window_, ms);
+}
+
+void CurrentSplash::ScheduleUnlessRequested(int ms, bool rearm) {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (window_ == 0 || autoCloseRequested_) return;
+    system_.SetTimer(window_, ms);
+    autoCloseRequested_ = !rearm;
+}
+
+void CurrentSplash::Close() {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (window_ != 0) system_.PostClose(window_);
+}
+
+CurrentSplash& Current() {
+    // Never destroyed: natives and the splash thread may still run during the exit handlers.
+    static SystemWindow* const system = new SystemWindow;
+    static CurrentSplash* const current = new CurrentSplash(*system);
+    return *current;
+}
+
+}  // namespace splash
+
+namespace {
+
+using SplashInitFn = void (*)();
+using SplashLoadFileFn = int (*)(const char*);
+using SplashLoadMemoryFn = int (*)(void*, int);
+
+}  // namespace
 
 std::string SplashLibraryPath(const ConfigStore& store) {
     std::string runtime = FindJvmLibrary(store);
@@ -13,5 +84,56 @@ std::string SplashLibraryPath(const ConfigStore& store) {
     std::string candidate = DirectoryPart(runtime) + "../" + platform::kSplashLibraryName;
     return platform::CanRead(candidate) ? candidate : std::string();
 }
+
+void StartRuntimeSplash(const std::string& libraryPath, const ConfigStore& store) {
+    platform::SuppressErrorDialogs();
+    // The runtime library first, as the runtime's own launcher has it loaded when it starts
+    // its splash; the launch reuses it.
+    std::string runtime = FindJvmLibrary(store);
+    if (!runtime.empty() && Process::holder != nullptr && Process::holder->library == nullptr)
+        LoadJvmLibrary(*Process::holder, runtime);
+    // Loaded for the life of the process: the runtime's splash support keeps using it.
+    platform::LibraryHandle library = platform::LoadLibrary(libraryPath);
+    if (library == nullptr) {
+        std::string searchPath = platform::GetEnv("PATH").value_or("");
+        std::string folder = DirectoryPart(libraryPath);
+        if (!searchPath.empty() && !folder.empty()) searchPath.push_back(platform::kPathListSeparator);
+        platform::PutEnv("PATH=" + searchPath + folder);
+        library = platform::LoadLibrary(libraryPath);
+        if (library == nullptr) return;
+    }
+    auto init = reinterpret_cast<SplashInitFn>(platform::GetSymbol(library, "SplashInit"));
+    auto loadFile = reinterpret_cast<SplashLoadFileFn>(platform::GetSymbol(library, "SplashLoadFile"));
+    auto loadMemory = reinterpret_cast<SplashLoadMemoryFn>(platform::GetSymbol(library, "SplashLoadMemory"));
+    if (init == nullptr) return;
+    const std::string image = store.Value(Keyword::Splash);
+    if (!image.empty() && platform::CanRead(image)) {
+        init();
+        if (loadFile != nullptr) loadFile(image.c_str());
+        return;
+    }
+    // The library takes over the bytes it is given; a copy outlives this function.
+    static std::string resource;
+    resource = platform::RawDataResource(100);
+    if (resource.empty() || resource.size() > 0x7FFFFFFF) return;
+    init();
+    if (loadMemory != nullptr) loadMemory(resource.data(), static_cast<int>(resource.size()));
+}
+
+bool StartNativeSplash(const std::string& title) {
+    const std::uint64_t bitmap = platform::LoadSplashBitmap();
+    if (bitmap == 0) return false;
+    return platform::ShowSplashWindow(bitmap, title, &splash::OnCreated, &splash::OnEnded);
+}
+
+void CloseSplashAfter(int milliseconds) { splash::Current().AutoClose(milliseconds); }
+
+void CloseSplashNow() { splash::Current().Close(); }
+
+void ScheduleSplashClose(int milliseconds, bool rearm) {
+    splash::Current().ScheduleUnlessRequested(milliseconds, rearm);
+}
+
+std::uint64_t SplashWindowHandle() { return splash::Current().Handle(); }
 
 }  // namespace vxo

@@ -1,5 +1,6 @@
 """Shared helpers for the end-to-end tests: packing program files and running them."""
 import os
+import select
 import shutil
 import signal
 import subprocess
@@ -78,6 +79,49 @@ def wait_for_line(process, text, timeout=30):
             return False
         time.sleep(0.05)
     return False
+
+
+def start_xvfb(size="1024x768x24"):
+    """Starts Xvfb on a free display; returns the process and the display name (":N")."""
+    read_end, write_end = os.pipe()
+    process = None
+    try:
+        # -displayfd: the server picks a free display and writes its number once it is ready.
+        process = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", size, "-nolisten", "tcp"],
+            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        write_end = None
+        number = b""
+        deadline = time.monotonic() + 30
+        while not number.endswith(b"\n"):
+            left = deadline - time.monotonic()
+            if left <= 0 or not select.select([read_end], [], [], left)[0]:
+                raise TimeoutError("Xvfb did not report a display")
+            chunk = os.read(read_end, 16)
+            if not chunk:
+                raise RuntimeError("Xvfb ended before reporting a display")
+            number += chunk
+        return process, ":" + number.decode().strip()
+    except BaseException:
+        if process is not None:
+            process.kill()
+            process.wait(timeout=5)
+        raise
+    finally:
+        os.close(read_end)
+        if write_end is not None:
+            os.close(write_end)
+
+
+def screen_pixels(display, points):
+    """The colours ("#RRGGBB") of the root window at the given points, from one screenshot."""
+    shot = subprocess.run(["xwd", "-root", "-silent", "-display", display], capture_output=True,
+                          timeout=30, check=True).stdout
+    pattern = " ".join(f"%[hex:p{{{x},{y}}}]" for x, y in points)
+    out = subprocess.run(["convert", "xwd:-", "-format", pattern, "info:"], input=shot,
+                         capture_output=True, timeout=30, check=True).stdout.decode()
+    return ["#" + value[:6].upper() for value in out.split()]
 
 
 def slot_integer(program):

@@ -2,11 +2,15 @@
 import os
 import re
 import signal
+import struct
+import subprocess
 import time
 import unittest
+import zlib
 from pathlib import Path
 
-from harness import (JAVA_HOME, Workspace, java_version, lines, run, slot_integer, start,
+from harness import (JAVA_HOME, Workspace, java_version, lines, run, screen_pixels, slot_integer, start,
+                     start_xvfb,
                      wait_for_line)
 
 LIBJVM = JAVA_HOME / "lib" / "server" / "libjvm.so"
@@ -180,6 +184,28 @@ class LaunchTest(unittest.TestCase):
                 self.assertEqual(process.wait(timeout=30), 0)
                 self.assertIn(b"shutdown hook", process.stdout.read() or b"")
 
+    def test_tray_natives_from_many_threads(self):
+        # Four threads create, show, change, hide and free icons and menus by hand and through
+        # the finaliser while another runs System.gc(); the records are read where the shell
+        # reads them. Then main returns and the launcher removes what is left.
+        for image in ("launcher-console", "launcher-gui"):
+            with self.subTest(image=image):
+                out, _ = self.launch(BASE, ["tray-stress"], image=image, timeout=300)
+                self.assertEqual(out.returncode, 0, out.stderr[-2000:])
+                self.assertIn("tray icons=1600 unique=true records=ok", lines(out))
+                self.assertEqual(lines(out)[-1], "main returns")
+
+    def test_interrupt_while_tray_natives_run(self):
+        # The interrupt handler's clean-up races the threads that still call the natives.
+        program = self.ws.pack(BASE)
+        for sig in (signal.SIGTERM, signal.SIGINT):
+            with self.subTest(signal=sig):
+                process = start(program, ["tray-loop", "wait"])
+                self.assertTrue(wait_for_line(process, "ready"))  # once the icons are flowing
+                process.send_signal(sig)
+                process.communicate(timeout=30)
+                self.assertEqual(process.returncode, 0)
+
     def test_start_on_first_thread(self):
         # The launch runs on the entry thread; the runtime ignores the option it does not know.
         out, _ = self.launch(BASE + "option -XstartOnFirstThread\n", ["thread"])
@@ -197,6 +223,85 @@ class LaunchTest(unittest.TestCase):
         out, _ = self.launch(BASE, args)
         self.assertEqual(out.returncode, 0, out.stderr[-500:])
         self.assertIn("argc=10000", lines(out))
+
+
+def solid_png(path, width, height, rgb):
+    """A PNG of one colour."""
+    raw = b"".join(b"\0" + bytes(rgb) * width for _ in range(height))
+
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+    path.write_bytes(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0))
+                     + chunk(b"IDAT", zlib.compress(raw)) + chunk(b"IEND", b""))
+
+
+class RuntimeSplashTest(unittest.TestCase):
+    """The runtime's splash library, started by the launcher before the virtual machine, on Xvfb."""
+    COLOUR = (0x30, 0xC0, 0x50)
+    SIZE = "1024x768x24"
+
+    def setUp(self):
+        self.ws = Workspace()
+        self.addCleanup(self.ws.close)
+        self.xvfb, self.display = start_xvfb(self.SIZE)
+        self.addCleanup(self.xvfb.wait, 10)
+        self.addCleanup(self.xvfb.terminate)
+        solid_png(self.ws.root / "splash.png", 200, 120, self.COLOUR)
+
+    def env(self):
+        return {"DISPLAY": self.display}
+
+    def test_splash_before_main_closed_through_the_companion_class(self):
+        for image in ("launcher-gui", "launcher-console"):
+            with self.subTest(image=image):
+                program = self.ws.pack(BASE + "splash splash.png\n", image=image)
+                env = dict(os.environ, DISPLAY=self.display)
+                process = subprocess.Popen([str(program), "splash-hold", "splash-check"], stdin=subprocess.PIPE,
+                                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
+                try:
+                    self.assertTrue(wait_for_line(process, "ready", timeout=60))
+                    # Centred on the screen; the corners just outside the image are not it.
+                    colour = "#%02X%02X%02X" % self.COLOUR
+                    points = [(512, 384), (413, 325), (610, 442), (411, 323), (613, 445)]
+                    deadline = time.monotonic() + 20
+                    seen = screen_pixels(self.display, points)
+                    while seen[:3] != [colour] * 3 and time.monotonic() < deadline:
+                        seen = screen_pixels(self.display, points)
+                    self.assertEqual(seen[:3], [colour] * 3)
+                    self.assertNotEqual(seen[3], colour)
+                    self.assertNotEqual(seen[4], colour)
+                    out, err = process.communicate(b"go\n", timeout=60)
+                finally:
+                    if process.poll() is None:
+                        process.kill()
+                        process.communicate()
+                self.assertEqual(process.returncode, 0, err[-2000:])
+                text = out.decode().splitlines()
+                self.assertIn("awt splash=true", text)
+                self.assertIn("vxo splash=true" if image == "launcher-gui" else "vxo splash=absent", text)
+                self.assertIn("awt splash after close=false", text)
+
+    def test_close_on_window_listener(self):
+        # "splashcloseonwindow" (in any case) registers the listener in launcher-gui only.
+        cases = [("launcher-gui", "splashcloseonwindow TRUE\n", "true"),
+                 ("launcher-gui", "splashcloseonwindow yes\n", "false"),
+                 ("launcher-console", "splashcloseonwindow true\n", "false")]
+        for image, config, registered in cases:
+            with self.subTest(image=image, config=config):
+                program = self.ws.pack(BASE + config, image=image)
+                out = run(program, ["splash-listener"], env_extra=self.env(), timeout=120)
+                self.assertEqual(out.returncode, 0, out.stderr[-2000:])
+                self.assertIn(f"splash listener={registered}", lines(out))
+
+    def test_no_splash_without_an_image(self):
+        cases = [("no splash line", ""), ("missing file", "splash missing.png\n")]
+        for case, config in cases:
+            with self.subTest(case):
+                program = self.ws.pack(BASE + config, image="launcher-gui")
+                out = run(program, ["splash-check"], env_extra=self.env())
+                self.assertEqual(out.returncode, 0, out.stderr[-2000:])
+                self.assertEqual(lines(out)[-4:-1], ["awt splash=false", "vxo splash=false",
+                                                     "awt splash after close=false"])
 
 
 class DamagedProgramTest(unittest.TestCase):

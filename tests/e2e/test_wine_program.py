@@ -11,7 +11,7 @@ import unittest
 import zipfile
 from pathlib import Path
 
-from harness import DIST, MARKER, Workspace, slot_integer
+from harness import DIST, MARKER, Workspace, screen_pixels, slot_integer
 from targets import REPO as _REPO
 
 sys.path.insert(0, str(_REPO / "tests" / "pack"))
@@ -642,6 +642,195 @@ class PackerScriptTest(WineProgramCase):
         status, lines, errors = self.run_script(folder, self.ws.root / "jdk")
         self.assertEqual(status, 3, errors)
         self.assertEqual(lines, ["-jar", TARGET.path(folder / "vexilo-pack.jar"), "--help", "two words"])
+
+
+def tray_record(label, size, uid, icon, tip, info, title, kind, shown):
+    """A record line of the fake's tray scenario, as NOTIFYICONDATAA's own offsets read it."""
+    return (f"record {label} size={size} window=tray id={uid} flags=0x17 message=1124 icon={icon} "
+            f"tip=<{tip}> info=<{info}> title=<{title}> type={kind} shown={shown}")
+
+
+class TrayTest(WineProgramCase):
+    """The fake runtime's tray scenario (tests/fakejvm/fake_tray.cpp) drives the exported natives
+    inside the launcher and posts the tray window what the shell and a menu would send."""
+    keep_session = False
+
+    def test_records_menus_and_callbacks(self):
+        program = self.program(MAIN, name="tray", image=str(TOOLS / "launcher-gui-res.exe"))
+        with GuiSession() as session:
+            self.log.unlink(missing_ok=True)
+            out = session.run(program, env=self.env({"VXO_FAKEJVM_TRAY": "1"}), timeout=150)
+        self.assertEqual(out.returncode, 0, out.stderr)
+        events = [e for e in self.events() if not e.startswith(("option ", "findClass ", "attach", "detach"))]
+        handles = {e.split()[1]: e.split()[2] for e in events if e.startswith("handle ")}
+        cut_tip, cut_text, cut_title = "t" * 63, "x" * 255, "y" * 63
+        expected = [
+            "tray window found",
+            f"handle A {handles.get('A')}",
+            # Balloon strings and a shell of 5 or more: 504 bytes; the old form without them.
+            tray_record("A", 504, 1, "yes", "tip A", "balloon text", "balloon title", 1, 0),
+            tray_record("B", 104, 2, "yes", "B", "", "", 0, 0),
+            tray_record("C", 504, 3, "no", cut_tip, cut_text, cut_title, 3, 0),
+            # Null tip clears, null text keeps; a hidden icon keeps everything; the short form: -1.
+            tray_record("A", 504, 1, "yes", "", "balloon text", "new title", 2, 1),
+            tray_record("B", 104, 2, "yes", "B", "", "", 0, 0),
+            tray_record("C", 504, 3, "no", "two-argument form", cut_text, cut_title, -1, 1),
+            # Icon 77 and the commands 1001 and -1 reach nobody; 500 closes the batch.
+            f"callback mouse {handles.get('A')} 513",
+            "callback mouse null 512",
+            "callback command 0",
+            "callback command 1000",
+            "callback command 500",
+            "callbacks arrived",
+            f"handle sub {handles.get('sub')}",
+            f"popups add {handles.get('sub')}",
+            "menu main items=4",
+            "menu main 0 string id=50000 text=<Open>",
+            "menu main 1 separator id=0 text=<>",
+            "menu main 2 submenu id=0 text=<More>",
+            "menu main 3 string id=51000 text=<Quit>",
+            "menu sub items=1",
+            "menu sub 0 string id=50007 text=<Inner>",
+            "menu after finalize cleared",
+            # A finalised object finds nothing, twice over; Hide takes A out of the area.
+            tray_record("A", 504, 1, "yes", "", "balloon text", "new title", 2, 0),
+            "record B none",
+            "tray done",
+            "destroy",
+        ]
+        after_main = events[events.index("args 0") + 1:]
+        self.assertEqual(after_main, expected)
+
+
+class NativeSplashTest(WineProgramCase):
+    """The native splash of launcher-gui (bitmap 100 of the test image: 320 x 200, one colour in a
+    4-pixel frame) on a 1024 x 768 screen, watched by the fake runtime's splash scenario."""
+    keep_session = False
+    SPLASH, FRAME = "#20A0E0", "#F04010"
+    TITLE = "Vexilo Splash"
+
+    def splash_events(self):
+        return [e for e in self.events() if e.startswith("splash ")]
+
+    def elapsed(self, prefix):
+        """The milliseconds of the scenario's line that starts with prefix."""
+        found = [e for e in self.events() if e.startswith(prefix)]
+        self.assertEqual(len(found), 1, self.events())
+        return int(found[0][len(prefix):])
+
+    def test_native_splash(self):
+        ARTIFACTS.mkdir(parents=True, exist_ok=True)
+        with GuiSession() as session:
+            self.start_holder(f"vxo-e2e-session-{os.getpid()}", mode="open", starter=session.start)
+            for case in (self.kept_past_main, self.launcher_timers, self.no_native_window, self.error_box):
+                with self.subTest(case.__name__):
+                    case(session)
+
+    def kept_past_main(self, session):
+        program = self.program(MAIN + f"splashtitle {self.TITLE}\n", name="keep",
+                               image=str(TOOLS / "launcher-gui-res.exe"))
+        self.log.unlink(missing_ok=True)
+        process = session.start(program, env=self.env({"VXO_FAKEJVM_SPLASH": "keep"}))
+        try:
+            window = session.wait_window(f"^{self.TITLE}$", 60)
+            self.assertIsNotNone(window, "no splash window")
+            session.screenshot(ARTIFACTS / "wine_program-native-splash.png")
+            # Centred: (1024 - 320) / 2 = 352, (768 - 200) / 2 = 284; the frame starts there.
+            points = [(512, 384), (352, 284), (671, 483), (356, 288), (351, 283), (672, 484)]
+            self.assertEqual(screen_pixels(session.display, points),
+                             [self.SPLASH, self.FRAME, self.FRAME, self.SPLASH, "#000000", "#000000"])
+            # autoClose(-1) from main: the launcher's after-main close (750 ms) does not come.
+            self.assertTrue(poll(lambda: "splash object same" in self.events(), 30), self.events())
+            time.sleep(1.5)
+            self.assertIsNotNone(session.wait_window(f"^{self.TITLE}$", 1))
+            # A click neither closes nor moves it; a key closes it.
+            subprocess.run(["xdotool", "mousemove", "512", "384", "click", "1"], env=session.env(), timeout=30)
+            time.sleep(0.5)
+            self.assertIsNotNone(session.wait_window(f"^{self.TITLE}$", 1), "a click closed the splash")
+            self.assertEqual(screen_pixels(session.display, [(352, 284)]), [self.FRAME])
+            self.assertTrue(session.answer(window, key="Escape"), "a key did not close the splash")
+            out, err = process.communicate(timeout=90)
+        finally:
+            end_group(process)
+        self.assertEqual(process.returncode, 0, err)
+        self.assertEqual(self.splash_events()[:2], ["splash shown=yes", "splash object same"])
+        self.assertGreater(self.elapsed("splash gone after main "), 1900)
+        self.assertIn("splash object after close null", self.events())
+
+    def launcher_timers(self, session):
+        # Untitled: a tool window. Closed 1750 ms after the runtime starts, or 750 ms after main.
+        for mode, prefix, low, high in (("timers", "splash gone in main after ", 1500, 4500),
+                                        ("after-main", "splash gone after main ", 550, 2500)):
+            program = self.program(MAIN, name=mode, image=str(TOOLS / "launcher-gui-res.exe"))
+            self.log.unlink(missing_ok=True)
+            out = session.run(program, env=self.env({"VXO_FAKEJVM_SPLASH": mode}), timeout=120)
+            self.assertEqual(out.returncode, 0, out.stderr)
+            self.assertIn("splash shown=yes", self.events())
+            self.assertTrue(low <= self.elapsed(prefix) <= high, (mode, self.events()))
+
+    def no_native_window(self, session):
+        # The console image never shows it; nor does the windowed one when the runtime has its
+        # own splash library, bitmap 100 or not.
+        library = self.program(MAIN, name="library", image=str(TOOLS / "launcher-gui-res.exe"))
+        shutil.copy(TOOLS / "fake-splash" / "splashscreen.dll", library.parent / "jre" / "bin")
+        console = self.program(MAIN, name="console", image=str(TOOLS / "launcher-console-res.exe"))
+        for program in (console, library):
+            self.log.unlink(missing_ok=True)
+            out = session.run(program, env=self.env({"VXO_FAKEJVM_SPLASH": "timers"}), timeout=120)
+            self.assertEqual(out.returncode, 0, out.stderr)
+            self.assertEqual(self.splash_events(), ["splash shown=no"], program.name)
+
+    def error_box(self, session):
+        program = self.program(MAIN + f"jre_order c\nsplashtitle {self.TITLE}\n", name="nojre",
+                               image=str(TOOLS / "launcher-gui-res.exe"))
+        self.log.unlink(missing_ok=True)
+        process = session.start(program, env=self.env())
+        try:
+            box = session.wait_window("^Error$", 60)
+            self.assertIsNotNone(box, "no message box")
+            texts = session.run(TOOLS / "box_text.exe", ["Error"]).stdout.decode("cp1252").splitlines()
+            session.screenshot(ARTIFACTS / "wine_program-splash-error-box.png")
+            self.assertIn(NOT_FOUND, texts)
+            self.assertIn("owner=VXOSPLASH", texts)
+            self.assertIsNotNone(session.wait_window(f"^{self.TITLE}$", 1), "the splash is gone under the box")
+            self.assertTrue(session.answer(box), "the box did not close on Return")
+            out, err = process.communicate(timeout=90)
+        finally:
+            end_group(process)
+        self.assertEqual(process.returncode, 1, err)
+        self.assertIsNone(session.wait_window(f"^{self.TITLE}$", 1))
+
+
+class RuntimeSplashLibraryTest(WineProgramCase):
+    """A runtime with splashscreen.dll (tools/fake-splash, which logs its calls) beside it: the
+    launcher hands it the "splash" file or raw-data resource 100; without either, nothing."""
+
+    def test_the_library_gets_the_image(self):
+        splash_log = self.ws.root / "splash.log"
+        png = (TOOLS / "images" / "splash.png").read_bytes()
+        memory = ["init", f"memory {len(png)} {png[:4].hex()}"]
+        gui_res, console_res = str(TOOLS / "launcher-gui-res.exe"), str(TOOLS / "launcher-console-res.exe")
+        cases = [
+            # name, image, configuration, calls expected (None: the "splash" file's)
+            ("file", gui_res, "splash pic.png\n", None),
+            ("resource", gui_res, "", memory),
+            ("resource, console", console_res, "", memory),
+            ("missing file, resource", gui_res, "splash gone.png\n", memory),
+            ("no image", TARGET.gui, "", []),
+        ]
+        for case, image, config, expected in cases:
+            with self.subTest(case):
+                slug = case.replace(" ", "-").replace(",", "")
+                program = self.program(MAIN + config, name=slug, image=image)
+                shutil.copy(TOOLS / "fake-splash" / "splashscreen.dll", program.parent / "jre" / "bin")
+                (program.parent / "pic.png").write_bytes(png)
+                if expected is None:
+                    expected = ["init", "file " + TARGET.path(program.parent / "pic.png")]
+                splash_log.unlink(missing_ok=True)
+                out = self.run_program(program, VXO_FAKESPLASH_LOG=TARGET.path(splash_log))
+                self.assert_started(out)
+                calls = splash_log.read_text().splitlines() if splash_log.exists() else []
+                self.assertEqual(calls, expected)
 
 
 if __name__ == "__main__":

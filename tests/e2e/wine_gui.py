@@ -2,12 +2,12 @@
 locking rules of tests/wine/README.md, with the window helpers of tests/wine/xvfb.sh."""
 import fcntl
 import os
-import select
 import signal
 import subprocess
 import time
 from pathlib import Path
 
+from harness import start_xvfb
 from targets import REPO, WIN_BUILD
 
 WINE_DIR = REPO / "tests" / "wine"
@@ -116,29 +116,7 @@ class GuiSession:
                 time.sleep(0.2)
 
     def _start_xvfb(self):
-        read_end, write_end = os.pipe()
-        try:
-            # -displayfd: the server picks a free display and writes its number once it is ready.
-            self.xvfb = subprocess.Popen(
-                ["Xvfb", "-displayfd", str(write_end), "-screen", "0", self.size, "-nolisten", "tcp"],
-                pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            os.close(write_end)
-            write_end = None
-            number = b""
-            deadline = time.monotonic() + 30
-            while not number.endswith(b"\n"):
-                left = deadline - time.monotonic()
-                if left <= 0 or not select.select([read_end], [], [], left)[0]:
-                    raise TimeoutError("Xvfb did not report a display")
-                chunk = os.read(read_end, 16)
-                if not chunk:
-                    raise RuntimeError("Xvfb ended before reporting a display")
-                number += chunk
-            self.display = ":" + number.decode().strip()
-        finally:
-            os.close(read_end)
-            if write_end is not None:
-                os.close(write_end)
+        self.xvfb, self.display = start_xvfb(self.size)
 
     def env(self, extra=None):
         """The environment of a program run in this session."""

@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "fakejvm_text.h"
+#include "fake_tray.h"
 
 namespace fakejvm {
 namespace {
@@ -51,6 +52,8 @@ struct Config {
     bool mainThrow = false;
     std::optional<int> mainExit;
     std::string mainClass = "demo/Main";
+    bool tray = false;  // run the tray scenario once main has returned
+    std::string splash;  // the splash scenario's mode, empty for none
 };
 
 enum class Kind { Class, String, Array, Object };
@@ -73,6 +76,7 @@ struct Obj {
     std::string message;
     // plain objects
     std::map<std::string, jlong> longFields;
+    std::map<std::string, Obj*> objectFields;  // the tray scenario's "popups" sets
     Obj* contextLoader = nullptr;
 };
 
@@ -98,6 +102,7 @@ struct ThreadState {
 struct Field {
     Obj* owner;
     std::string name;
+    bool isObject = false;
 };
 
 struct State {
@@ -235,6 +240,8 @@ Config ReadConfig() {
     config.noGetProperty = Flag("VXO_FAKEJVM_NO_GETPROPERTY");
     config.noMain = Flag("VXO_FAKEJVM_NO_MAIN");
     config.mainThrow = Flag("VXO_FAKEJVM_MAIN_THROW");
+    config.tray = Flag("VXO_FAKEJVM_TRAY");
+    if (const auto splash = EnvVar("VXO_FAKEJVM_SPLASH")) config.splash = *splash;
     if (const auto exitText = EnvVar("VXO_FAKEJVM_MAIN_EXIT"); exitText && !exitText->empty()) {
         char* end = nullptr;
         const long status = std::strtol(exitText->c_str(), &end, 10);
@@ -628,6 +635,42 @@ jvalue MainMethod(ThreadState& t, Obj* cls, const jvalue* args) {
     return Nothing();
 }
 
+// ---- the tray scenario's Java side (see fake_tray.cpp) ----------------------------------------
+
+std::string HandleText(Obj* obj) {
+    if (obj == nullptr) return "null";
+    const auto it = obj->longFields.find("h");
+    char text[32];
+    std::snprintf(text, sizeof text, "%llx",
+                  static_cast<unsigned long long>(it == obj->longFields.end() ? 0 : it->second));
+    return std::string("h=") + text;
+}
+
+jvalue TrayMouse(ThreadState& t, Obj*, const jvalue* args) {
+    Log("callback mouse " + HandleText(Deref(t, args[0].l, "OnMouseClick")) + " " +
+        std::to_string(args[1].i));
+    NoteTrayCallback();
+    return Nothing();
+}
+
+jvalue TrayCommand(ThreadState&, Obj*, const jvalue* args) {
+    Log("callback command " + std::to_string(args[0].i));
+    NoteTrayCallback();
+    return Nothing();
+}
+
+jvalue Constructed(ThreadState&, Obj* self, const jvalue*) {
+    Log("new " + ClassOf(self)->name);
+    return Nothing();
+}
+
+jvalue HashSetAdd(ThreadState& t, Obj*, const jvalue* args) {
+    Log("popups add " + HandleText(Deref(t, args[0].l, "HashSet.add")));
+    jvalue value{};
+    value.z = JNI_TRUE;
+    return value;
+}
+
 const Method kMethods[] = {
     {"java/lang/System", "getProperty", "(Ljava/lang/String;)Ljava/lang/String;", true,
      &SystemGetProperty},
@@ -640,6 +683,10 @@ const Method kMethods[] = {
     {"java/lang/Thread", "getContextClassLoader", "()Ljava/lang/ClassLoader;", false,
      &ThreadGetContextLoader},
     {nullptr, "main", "([Ljava/lang/String;)V", true, &MainMethod},
+    {"probe/TrayCallback", "OnMouseClick", "(Lcom/lumenfold/vxo/SystemTray;I)V", false, &TrayMouse},
+    {"probe/TrayCallback", "OnMenuCommand", "(I)V", false, &TrayCommand},
+    {"java/util/HashSet", "add", "(Ljava/lang/Object;)Z", false, &HashSetAdd},
+    {"com/lumenfold/vxo/SplashScreen", "<init>", "()V", false, &Constructed},
 };
 
 std::string OwnerName(const Method& method) {
@@ -760,7 +807,8 @@ jclass JNICALL FindClass(JNIEnv* env, const char* name) noexcept {
         Log("findClass " + className);
         const Config& config = S().config;
         bool found = className == "java/lang/String" || className == "java/lang/Thread" ||
-                     IsLauncherClass(className) || className == config.mainClass;
+                     IsLauncherClass(className) || className == config.mainClass ||
+                     (config.tray && IsTrayScenarioClass(className));
         if (className == "java/lang/System") found = !config.noSystem;
         if (!found) {
             Throw(t, "java/lang/NoClassDefFoundError", className);
@@ -823,8 +871,29 @@ jobject JNICALL CallStaticObjectMethodA(JNIEnv* env, jclass c, jmethodID m,
     return CallA(env, "CallStaticObjectMethodA", true, Ret::Object, c, m, args).l;
 }
 
+
+// Runs the tray scenario after main, with the runtime's lock released so it can call natives.
+void ScenarioLog(const std::string& line) {
+    std::lock_guard<std::mutex> lock(S().mutex);
+    Log(line);
+}
+
+void AfterMain(JNIEnv* env, jmethodID m) {
+    bool run = false;
+    Config config;
+    {
+        std::lock_guard<std::mutex> lock(S().mutex);
+        run = std::strcmp(reinterpret_cast<const Method*>(m)->name, "main") == 0 && t_state != nullptr &&
+              t_state->pending == nullptr;
+        config = S().config;
+    }
+    if (run && config.tray) RunTrayScenario(env, &ScenarioLog);
+    if (run && !config.splash.empty()) RunSplashScenario(env, config.splash, &ScenarioLog);
+}
+
 void JNICALL CallStaticVoidMethodV(JNIEnv* env, jclass c, jmethodID m, va_list va) noexcept {
     CallV(env, "CallStaticVoidMethodV", true, Ret::Void, c, m, va);
+    AfterMain(env, m);
 }
 
 void JNICALL CallStaticVoidMethod(JNIEnv* env, jclass c, jmethodID m, ...) noexcept {
@@ -832,11 +901,13 @@ void JNICALL CallStaticVoidMethod(JNIEnv* env, jclass c, jmethodID m, ...) noexc
     va_start(va, m);
     CallV(env, "CallStaticVoidMethod", true, Ret::Void, c, m, va);
     va_end(va);
+    AfterMain(env, m);
 }
 
 void JNICALL CallStaticVoidMethodA(JNIEnv* env, jclass c, jmethodID m,
                                    const jvalue* args) noexcept {
     CallA(env, "CallStaticVoidMethodA", true, Ret::Void, c, m, args);
+    AfterMain(env, m);
 }
 
 jint JNICALL CallStaticIntMethodV(JNIEnv* env, jclass c, jmethodID m, va_list va) noexcept {
@@ -1151,16 +1222,21 @@ jfieldID JNICALL GetFieldID(JNIEnv* env, jclass clazz, const char* name, const c
     return Guard(env, "GetFieldID", Pending::Forbidden, [&](ThreadState& t) -> jfieldID {
         Obj* cls = NeedClass(t, clazz, "GetFieldID");
         if (name == nullptr || sig == nullptr) Fail("GetFieldID: null name or signature");
-        // Only the launcher's own classes have fields here, and only long ones.
-        if (!IsLauncherClass(cls->name) || std::strcmp(sig, "J") != 0) {
+        // Only the launcher's own classes have fields here: long ones, and with the tray
+        // scenario the menus' "popups" set.
+        const bool isObject = S().config.tray && std::strcmp(name, "popups") == 0 &&
+                              std::strcmp(sig, "Ljava/util/HashSet;") == 0;
+        if (!IsLauncherClass(cls->name) || (std::strcmp(sig, "J") != 0 && !isObject)) {
             Throw(t, "java/lang/NoSuchFieldError", name);
             return nullptr;
         }
         auto& fields = S().fields;
         for (Field& field : fields) {
-            if (field.owner == cls && field.name == name) return reinterpret_cast<jfieldID>(&field);
+            if (field.owner == cls && field.name == name && field.isObject == isObject) {
+                return reinterpret_cast<jfieldID>(&field);
+            }
         }
-        fields.push_back(Field{cls, name});
+        fields.push_back(Field{cls, name, isObject});
         return reinterpret_cast<jfieldID>(&fields.back());
     });
 }
@@ -1194,6 +1270,58 @@ void JNICALL SetLongField(JNIEnv* env, jobject handle, jfieldID id, jlong value)
         const Field& field = FieldOf(t, handle, id, "SetLongField", obj);
         obj->longFields[field.name] = value;
     });
+}
+
+jobject JNICALL GetObjectField(JNIEnv* env, jobject handle, jfieldID id) noexcept {
+    return Guard(env, "GetObjectField", Pending::Forbidden, [&](ThreadState& t) {
+        Obj* obj = nullptr;
+        const Field& field = FieldOf(t, handle, id, "GetObjectField", obj);
+        if (!field.isObject) Fail("GetObjectField: %s is not an object field", field.name.c_str());
+        Obj*& value = obj->objectFields[field.name];
+        if (value == nullptr) value = NewObj(Kind::Object, ClassNamed("java/util/HashSet"));
+        return Local(t, value);
+    });
+}
+
+jobject JNICALL NewObjectV(JNIEnv* env, jclass clazz, jmethodID id, va_list va) noexcept {
+    return Guard(env, "NewObjectV", Pending::Forbidden, [&](ThreadState& t) {
+        Obj* cls = NeedClass(t, clazz, "NewObjectV");
+        const Method& method = MethodOf(id, "NewObjectV");
+        if (std::strcmp(method.name, "<init>") != 0 || OwnerName(method) != cls->name) {
+            Fail("NewObjectV: %s.%s is not a constructor of %s", OwnerName(method).c_str(), method.name,
+                 cls->name.c_str());
+        }
+        const std::vector<jvalue> args = ArgsFrom(method.sig, va);
+        Obj* obj = NewObj(Kind::Object, cls);
+        method.impl(t, obj, args.data());
+        return Local(t, obj);
+    });
+}
+
+jobject JNICALL NewObject(JNIEnv* env, jclass clazz, jmethodID id, ...) noexcept {
+    va_list va;
+    va_start(va, id);
+    jobject result = NewObjectV(env, clazz, id, va);
+    va_end(va);
+    return result;
+}
+
+jobject JNICALL AllocObject(JNIEnv* env, jclass clazz) noexcept {
+    return Guard(env, "AllocObject", Pending::Forbidden, [&](ThreadState& t) {
+        return Local(t, NewObj(Kind::Object, NeedClass(t, clazz, "AllocObject")));
+    });
+}
+
+jboolean JNICALL CallBooleanMethodV(JNIEnv* env, jobject o, jmethodID m, va_list va) noexcept {
+    return CallV(env, "CallBooleanMethodV", false, Ret::Other, o, m, va).z;
+}
+
+jboolean JNICALL CallBooleanMethod(JNIEnv* env, jobject o, jmethodID m, ...) noexcept {
+    va_list va;
+    va_start(va, m);
+    const jboolean result = CallV(env, "CallBooleanMethod", false, Ret::Other, o, m, va).z;
+    va_end(va);
+    return result;
 }
 
 jboolean JNICALL IsInstanceOf(JNIEnv* env, jobject handle, jclass clazz) noexcept {
@@ -1307,6 +1435,12 @@ JNINativeInterface_ BuildTable() {
     table.GetLongField = &GetLongField;
     table.SetLongField = &SetLongField;
     table.IsInstanceOf = &IsInstanceOf;
+    table.GetObjectField = &GetObjectField;
+    table.AllocObject = &AllocObject;
+    table.NewObject = &NewObject;
+    table.NewObjectV = &NewObjectV;
+    table.CallBooleanMethod = &CallBooleanMethod;
+    table.CallBooleanMethodV = &CallBooleanMethodV;
     table.GetJavaVM = &GetJavaVM;
     table.PushLocalFrame = &PushLocalFrame;
     table.PopLocalFrame = &PopLocalFrame;
@@ -1342,6 +1476,8 @@ jint VmGuard(JavaVM* vm, const char* fn, Body&& body) noexcept {
 }
 
 jint JNICALL DestroyJavaVM(JavaVM* vm) noexcept {
+    // The scenario's thread stands for a non-daemon thread: the runtime waits for it.
+    JoinScenarioThreads();
     return VmGuard(vm, "DestroyJavaVM", [](State& s) -> jint {
         Log("destroy");
         if (!s.created || s.destroyed) return JNI_ERR;

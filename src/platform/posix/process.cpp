@@ -166,7 +166,7 @@ void InstallInterruptHandler(SignalHandler handler, SignalHandler previous[2]) {
     }
 }
 
-void ShowMessageBox(const std::string& text, const std::string&) {
+void ShowMessageBox(const std::string& text, const std::string&, std::uint64_t) {
     std::fprintf(stderr, "%s\n", text.c_str());
     std::fflush(stderr);
 }

@@ -17,8 +17,8 @@ const bool kEnvironmentNamesIgnoreCase = true;
 
 // ---- Message box -------------------------------------------------------------------------------
 
-void ShowMessageBox(const std::string& text, const std::string& caption) {
-    ::MessageBoxA(nullptr, text.c_str(), caption.c_str(),
+void ShowMessageBox(const std::string& text, const std::string& caption, std::uint64_t owner) {
+    ::MessageBoxA(reinterpret_cast<HWND>(static_cast<std::uintptr_t>(owner)), text.c_str(), caption.c_str(),
                   MB_ICONWARNING | MB_SETFOREGROUND | MB_TOPMOST);
 }
 

@@ -81,6 +81,7 @@ cat >"$work/print_tables.cpp" <<'EOF'
 #include <cstring>
 #include "services/natives.h"
 #include "services/services.h"
+#include "services/tray_jni.h"
 // The printer only reads the tables; the services behind the natives' bodies stay out.
 void vxo::WriteRedirectedByte(JNIEnv*, jobject, jint) {}
 jint vxo::FirstInstance() { return 0; }
@@ -89,6 +90,23 @@ jintArray vxo::ListInstances(JNIEnv*) { return nullptr; }
 void vxo::SendObject(JNIEnv*, jint, jobject) {}
 void vxo::FlushInstances() {}
 void vxo::SetInstanceReceiver(JNIEnv*, jobject) {}
+namespace vxo::tray_jni {
+void Init(JNIEnv*, jobject, jint, jstring, jstring, jstring, jint) {}
+void Show(JNIEnv*, jobject) {}
+void Hide(JNIEnv*, jobject) {}
+void Change(JNIEnv*, jobject, jint, jstring, jstring, jstring, jint) {}
+void Finalize(JNIEnv*, jobject) {}
+void SetCallback(JNIEnv*, jobject) {}
+void MenuInit(JNIEnv*, jobject) {}
+void MenuAppend(JNIEnv*, jobject, jstring, jint) {}
+void MenuAppendSubMenu(JNIEnv*, jobject, jstring, jobject) {}
+void MenuAppendSeparator(JNIEnv*, jobject) {}
+void MenuPopup(JNIEnv*, jobject) {}
+void MenuFinalize(JNIEnv*, jobject) {}
+}  // namespace vxo::tray_jni
+jobject vxo::NativeSplashObject(JNIEnv*, jclass) { return nullptr; }
+void vxo::CloseSplashAfter(int) {}
+void vxo::CloseSplashNow() {}
 static void Print(const vxo::NativeTable& t, bool exports) {
     for (std::size_t i = 0; i < t.count; ++i) {
         const vxo::NativeMethod& m = t.methods[i];

@@ -48,8 +48,50 @@ public class Probe {
             }
         } else if (a.equals("peer")) {
             Peer.run();
+        } else if (a.equals("tray-stress")) {
+            TrayStress.stress(4, 400);
+        } else if (a.equals("tray-loop")) {
+            TrayStress.loop();
+            System.out.println("ready");
+            System.out.flush();
+            Thread.sleep(60000);
+        } else if (a.equals("splash-hold")) {
+            // Holds main until the test has looked at the screen and writes a line.
+            System.out.println("ready");
+            System.out.flush();
+            new java.io.BufferedReader(new java.io.InputStreamReader(System.in)).readLine();
+        } else if (a.equals("splash-listener")) {
+            // Listeners of window events registered with the toolkit, by class name: the console
+            // payload has no SplashCloseOnWindow class to compare with.
+            boolean found = false;
+            for (java.awt.event.AWTEventListener l : java.awt.Toolkit.getDefaultToolkit().getAWTEventListeners(64)) {
+                Object inner = l instanceof java.awt.event.AWTEventListenerProxy
+                        ? ((java.awt.event.AWTEventListenerProxy) l).getListener() : l;
+                found |= inner.getClass().getName().equals("com.lumenfold.vxo.SplashCloseOnWindow");
+            }
+            System.out.println("splash listener=" + found);
+        } else if (a.equals("splash-check")) {
+            System.out.println("awt splash=" + awtSplash());
+            try {
+                com.lumenfold.vxo.SplashScreen splash = com.lumenfold.vxo.SplashScreen.getSplashScreen();
+                System.out.println("vxo splash=" + (splash != null));
+                if (splash != null) splash.close();
+            } catch (NoClassDefFoundError e) {
+                // The console image's payload has no splash classes: the runtime's own class closes it.
+                System.out.println("vxo splash=absent");
+                if (java.awt.SplashScreen.getSplashScreen() != null) java.awt.SplashScreen.getSplashScreen().close();
+            }
+            System.out.println("awt splash after close=" + awtSplash());
         } else if (a.equals("native")) {
             System.out.println("current instance=" + com.lumenfold.vxo.Instances.getCurrentInstance());
+        }
+    }
+
+    private static String awtSplash() {
+        try {
+            return String.valueOf(java.awt.SplashScreen.getSplashScreen() != null);
+        } catch (java.awt.HeadlessException e) {
+            return "headless";
         }
     }
 

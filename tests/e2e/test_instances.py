@@ -99,6 +99,22 @@ def serialised(size):
     return f"bytes {size} {h}"
 
 
+def stopped(pid, timeout=10):
+    """Waits until every thread of the process is stopped by a signal (SIGSTOP is asynchronous)."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        states = []
+        for task in Path(f"/proc/{pid}/task").iterdir():
+            try:
+                states.append(task.joinpath("stat").read_text().rsplit(")", 1)[1].split()[0])
+            except (OSError, IndexError):
+                pass
+        if states and all(state in "tT" for state in states):
+            return True
+        time.sleep(0.01)
+    return False
+
+
 class InstancesTest(unittest.TestCase):
     def setUp(self):
         self.ws = Workspace()
@@ -142,6 +158,9 @@ class InstancesTest(unittest.TestCase):
         second.ask(f"bad {owner.pid}")
         second.ask(f"send {owner.pid} 200")
         self.assertEqual(owner.received(), (second.pid, serialised(200)))
+        deadline = time.monotonic() + 10  # standard error is read by a thread of its own
+        while not any("NotSerializableException" in line for line in second.errors) and time.monotonic() < deadline:
+            time.sleep(0.05)
         self.assertTrue(any("NotSerializableException" in line for line in second.errors), second.errors)
 
     def test_one_appid_across_two_program_files(self):
@@ -201,6 +220,7 @@ class InstancesTest(unittest.TestCase):
         # flush gives up after about 5 s when the destination takes nothing (stopped, not dead).
         c.process.send_signal(signal.SIGSTOP)
         try:
+            self.assertTrue(stopped(c.pid), "the destination did not stop")
             a.ask(f"send {c.pid} 3000")  # the first chunk waits in the block, the rest in the queue
             started = time.monotonic()
             a.ask("flush", timeout=15)

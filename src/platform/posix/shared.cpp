@@ -53,7 +53,7 @@ bool LockShared(int fd) {
     for (int i = 0; i < kSharedLockTries; ++i) {
         if (flock(fd, LOCK_SH | LOCK_NB) == 0) return true;
         if (errno != EWOULDBLOCK && errno != EINTR) return false;
-        timespec pause{0, 10 * 1000 * 1000};
+        timespec pause{0, 10L * 1000 * 1000};
         nanosleep(&pause, nullptr);
     }
     return false;

@@ -10,16 +10,16 @@ Usage: splash.py DIST [RUNS]"""
 import ctypes
 import os
 import statistics
-import struct
 import subprocess
 import sys
 import tempfile
 import time
-import zlib
 from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE.parent / "tests" / "e2e"))
+sys.path.insert(0, str(HERE.parent / "tests" / "pack"))
+import pictures  # noqa: E402
 from harness import start_xvfb  # noqa: E402
 
 dist = Path(sys.argv[1]).resolve()
@@ -84,14 +84,6 @@ class Screen:
         return seen
 
 
-def solid_png(path, width, height, rgb):
-    raw = b"".join(b"\0" + bytes(rgb) * width for _ in range(height))
-
-    def chunk(kind, data):
-        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
-    path.write_bytes(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0))
-                     + chunk(b"IDAT", zlib.compress(raw)) + chunk(b"IEND", b""))
-
 
 def build_programs(work):
     src = work / "src" / "bench"
@@ -100,7 +92,7 @@ def build_programs(work):
     subprocess.run(["javac", "-d", str(work / "classes"), str(src / "Hello.java")], check=True)
     subprocess.run(["jar", "--create", "--file", str(work / "hello.jar"), "-C", str(work / "classes"), "."],
                    check=True)
-    solid_png(work / "splash.png", 300, 200, COLOUR)
+    (work / "splash.png").write_bytes(pictures.png(300, 200, COLOUR))
     (work / "hello.cfg").write_text(
         f"mainclass bench.Hello\njvmdll {java_home}/lib/server/libjvm.so\nsplash {work / 'splash.png'}\n")
     subprocess.run([str(dist / "vexilo-pack"), "--image", str(dist / "launcher-gui"), "--config",

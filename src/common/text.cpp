@@ -3,6 +3,7 @@
 
 #include <cctype>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cwchar>
 
@@ -264,6 +265,25 @@ bool WildcardMatch(std::string_view pattern, std::string_view name) {
     }
     while (p < pattern.size() && pattern[p] == '*') ++p;
     return p == pattern.size();
+}
+
+std::uint64_t Fnv1a64(std::string_view text) {
+    std::uint64_t hash = 0xcbf29ce484222325ULL;
+    for (char c : text) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 0x100000001b3ULL;
+    }
+    return hash;
+}
+
+std::string HashedTail(std::string_view name, std::size_t limit) {
+    constexpr std::size_t kHashDigits = 16;
+    if (name.size() <= limit) return std::string(name);
+    const std::size_t keep = limit > kHashDigits + 1 ? limit - kHashDigits - 1 : 0;
+    char hex[kHashDigits + 1];
+    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(Fnv1a64(name)));
+    std::string result(name.substr(name.size() - keep));
+    return result.append(1, '.').append(hex, kHashDigits);
 }
 
 }  // namespace vxo

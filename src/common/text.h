@@ -59,4 +59,12 @@ std::string Utf16ToAnsi(std::u16string_view units);
 namespace vxo {
 // "*" (any run) and "?" (any one character), names compared without regard to ASCII case.
 bool WildcardMatch(std::string_view pattern, std::string_view name);
+
+// FNV-1a, 64 bits. Written out rather than std::hash so that every launcher build derives the
+// same names for its kernel objects, lock files and shared memory.
+std::uint64_t Fnv1a64(std::string_view text);
+
+// `name` cut to at most `limit` bytes (limit > 17): a longer name keeps its last bytes, followed
+// by '.' and the hash of the whole name in 16 hex digits.
+std::string HashedTail(std::string_view name, std::size_t limit);
 }  // namespace vxo

@@ -115,7 +115,9 @@ def stopped(pid, timeout=10):
     return False
 
 
-class InstancesTest(unittest.TestCase):
+class PeerCase(unittest.TestCase):
+    """Peers started by a test end with it: told to die (a Wine process outlives its starter)."""
+
     def setUp(self):
         self.ws = Workspace()
         self.peers = []
@@ -123,10 +125,16 @@ class InstancesTest(unittest.TestCase):
     def tearDown(self):
         for peer in self.peers:
             if peer.process.poll() is None:
-                peer.process.kill()
+                try:
+                    peer.send("die")
+                    peer.process.wait(timeout=20)
+                except (OSError, subprocess.TimeoutExpired):
+                    peer.process.kill()
             peer.process.wait()
         self.ws.close()
 
+
+class InstancesTest(PeerCase):
     def peer(self, program):
         p = Peer(program)
         self.peers.append(p)
@@ -248,24 +256,9 @@ class InstancesTest(unittest.TestCase):
         self.assertFalse(any(block.exists() for block in blocks))
 
 
-class NativeInstancesTest(unittest.TestCase):
+class NativeInstancesTest(PeerCase):
     """The protocol between real processes of a small native program (no runtime needed), on
     Linux and, through the Windows backend, under Wine."""
-
-    def setUp(self):
-        self.ws = Workspace()
-        self.peers = []
-
-    def tearDown(self):
-        for peer in self.peers:
-            if peer.process.poll() is None:
-                try:
-                    peer.send("die")
-                    peer.process.wait(timeout=20)
-                except (OSError, subprocess.TimeoutExpired):
-                    peer.process.kill()
-            peer.process.wait()
-        self.ws.close()
 
     def program(self, target, folder):
         """A copy of the peer program in its own folder: one program file, one block."""

@@ -2,13 +2,16 @@
 import os
 import re
 import signal
-import struct
 import subprocess
+import sys
 import time
 import unittest
-import zlib
 from pathlib import Path
 
+from targets import REPO
+
+sys.path.insert(0, str(REPO / "tests" / "pack"))
+import pictures  # noqa: E402  (shared with the packer's tests)
 from harness import (JAVA_HOME, Workspace, java_version, lines, run, screen_pixels, slot_integer, start,
                      start_xvfb,
                      wait_for_line)
@@ -225,15 +228,6 @@ class LaunchTest(unittest.TestCase):
         self.assertIn("argc=10000", lines(out))
 
 
-def solid_png(path, width, height, rgb):
-    """A PNG of one colour."""
-    raw = b"".join(b"\0" + bytes(rgb) * width for _ in range(height))
-
-    def chunk(kind, data):
-        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
-    path.write_bytes(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0))
-                     + chunk(b"IDAT", zlib.compress(raw)) + chunk(b"IEND", b""))
-
 
 class RuntimeSplashTest(unittest.TestCase):
     """The runtime's splash library, started by the launcher before the virtual machine, on Xvfb."""
@@ -246,7 +240,7 @@ class RuntimeSplashTest(unittest.TestCase):
         self.xvfb, self.display = start_xvfb(self.SIZE)
         self.addCleanup(self.xvfb.wait, 10)
         self.addCleanup(self.xvfb.terminate)
-        solid_png(self.ws.root / "splash.png", 200, 120, self.COLOUR)
+        (self.ws.root / "splash.png").write_bytes(pictures.png(200, 120, self.COLOUR))
 
     def env(self):
         return {"DISPLAY": self.display}

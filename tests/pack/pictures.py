@@ -19,8 +19,12 @@ def icon_picture(size):
     return bitmap_info(size, size * 2) + pixels(size, size) + mask
 
 
-def png(width, height):
-    rows = b"".join(b"\0" + b"".join(bytes([x & 255, y & 255, 9]) for x in range(width)) for y in range(height))
+def png(width, height, rgb=None):
+    """An RGB PNG: one colour when rgb is given, else a gradient."""
+    if rgb is not None:
+        rows = b"".join(b"\0" + bytes(rgb) * width for _ in range(height))
+    else:
+        rows = b"".join(b"\0" + b"".join(bytes([x & 255, y & 255, 9]) for x in range(width)) for y in range(height))
 
     def chunk(kind, data):
         return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))

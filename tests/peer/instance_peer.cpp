@@ -94,8 +94,10 @@ int main(int argc, char** argv) {
             unsigned long dest = 0;
             unsigned long size = 0;
             if (std::sscanf(line.c_str(), "send %lu %lu", &dest, &size) == 2) {
-                bool queued = manager.Enqueue(static_cast<std::uint32_t>(dest), Payload(size));
-                Say(queued ? "sent " + std::to_string(Hash(Payload(size))) : "refused");
+                std::vector<std::uint8_t> payload = Payload(size);
+                const std::uint32_t hash = Hash(payload);
+                bool queued = manager.Enqueue(static_cast<std::uint32_t>(dest), std::move(payload));
+                Say(queued ? "sent " + std::to_string(hash) : "refused");
             }
         } else if (command == "fill") {
             // The table full of a live process: the next instance to start finds no place.

@@ -1,6 +1,8 @@
 // Names the POSIX backend gives its lock files and shared-memory objects.
 #include "platform/posix/names.h"
 
+#include "common/text.h"
+
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -13,8 +15,6 @@
 namespace vxo::platform::posix {
 
 namespace {
-constexpr std::size_t kHashDigits = 16;
-
 // Opens `path` when it is a folder only this user can use: a real directory (never a link),
 // owned by the effective user, with (mode & mask) == (0700 & mask). Sets `error` otherwise.
 UniqueFd OpenPrivateDirectory(const char* path, mode_t mask, int& error) {
@@ -50,26 +50,8 @@ UniqueFd OpenRuntimeDirectory(int& error) {
 
 }  // namespace
 
-std::uint64_t Fnv1a64(std::string_view text) {
-    std::uint64_t hash = 0xcbf29ce484222325ULL;
-    for (char c : text) {
-        hash ^= static_cast<unsigned char>(c);
-        hash *= 0x100000001b3ULL;
-    }
-    return hash;
-}
-
 std::string FileComponent(std::string_view name, std::size_t limit) {
-    std::string component;
-    if (name.size() <= limit) {
-        component.assign(name);
-    } else {
-        std::size_t keep = limit > kHashDigits + 1 ? limit - kHashDigits - 1 : 0;
-        char hex[kHashDigits + 1];
-        std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(Fnv1a64(name)));
-        component.reserve(keep + 1 + kHashDigits);
-        component.append(name.substr(name.size() - keep)).append(1, '.').append(hex, kHashDigits);
-    }
+    std::string component = HashedTail(name, limit);
     for (char& c : component) {
         if (c == '/') c = '.';
     }

@@ -12,10 +12,6 @@
 
 namespace vxo::platform::posix {
 
-// FNV-1a, 64 bits. Written out rather than std::hash so that every launcher build derives the
-// same names and different builds still share one lock.
-std::uint64_t Fnv1a64(std::string_view text);
-
 // `name` as one path component of at most `limit` bytes (limit > 17), with '/' turned into '.'.
 // A longer name keeps its last bytes, followed by '.' and the hash of the whole name in hex.
 std::string FileComponent(std::string_view name, std::size_t limit);

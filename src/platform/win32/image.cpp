@@ -1,4 +1,5 @@
 // Windows backend: message box, the shared instance block and the image's string table.
+#include "common/text.h"
 #include "platform/platform.h"
 #include "platform/win32/win32_api.h"
 
@@ -24,24 +25,9 @@ void ShowMessageBox(const std::string& text, const std::string& caption, std::ui
 
 // ---- SharedBlock -------------------------------------------------------------------------------
 
-namespace {
-
 // Kernel object names are at most MAX_PATH characters: a longer one keeps its end and gains a
-// hash of the whole (FNV-1a, as the POSIX backend names its objects).
-std::string BoundedObjectName(const std::string& name) {
-    constexpr std::size_t kLimit = 200;
-    if (name.size() <= kLimit) return name;
-    std::uint64_t hash = 0xcbf29ce484222325ULL;
-    for (char c : name) {
-        hash ^= static_cast<unsigned char>(c);
-        hash *= 0x100000001b3ULL;
-    }
-    char hex[17];
-    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
-    return name.substr(name.size() - (kLimit - 17)) + "." + hex;
-}
-
-}  // namespace
+// hash of the whole, as the POSIX backend names its objects.
+constexpr std::size_t kObjectNameLimit = 200;
 
 SharedBlock SharedBlock::Open(const std::string& mappingName) {
     SharedBlock block;
@@ -50,7 +36,7 @@ SharedBlock SharedBlock::Open(const std::string& mappingName) {
         // application this user runs in this session sees one block, nobody else does.
         UniqueHandle mapping(::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
                                                   static_cast<DWORD>(kInstanceBlockSize),
-                                                  BoundedObjectName(mappingName).c_str()));
+                                                  HashedTail(mappingName, kObjectNameLimit).c_str()));
         if (mapping.valid()) {
             UniqueView view(::MapViewOfFile(mapping.get(), FILE_MAP_ALL_ACCESS, 0, 0, kInstanceBlockSize));
             if (view.get() != nullptr) {

@@ -79,7 +79,9 @@ TEST(AnsiConversion, UnrepresentableBecomesQuestionMark) {
     std::setlocale(LC_ALL, "C");
     EXPECT_EQ(Utf16ToAnsi(u"a\u4E2Db"), "a?b");
     // glibc's "C" is ASCII only (the Windows runtime's maps every byte): nothing after is lost.
-    if (sizeof(wchar_t) == 4) EXPECT_EQ(AnsiToUtf16("caf\xC3\xA9!"), u"caf\uFFFD\uFFFD!");
+    if (sizeof(wchar_t) == 4) {
+        EXPECT_EQ(AnsiToUtf16("caf\xC3\xA9!"), u"caf\uFFFD\uFFFD!");
+    }
     std::setlocale(LC_ALL, restore.c_str());
 }
 

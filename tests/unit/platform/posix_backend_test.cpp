@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/platform.h"
+#include "common/text.h"
 #include "platform/posix/names.h"
 #include "platform/posix/unique_fd.h"
 

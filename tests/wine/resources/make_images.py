@@ -5,8 +5,10 @@ The splash is 320 x 200, one colour (SPLASH_RGB) inside a 4-pixel frame, so a sc
 where it is and whether it is painted."""
 import struct
 import sys
-import zlib
 from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "pack"))
+import pictures  # noqa: E402  (shared with the packer's tests)
 
 SPLASH_RGB = (0x20, 0xA0, 0xE0)
 FRAME_RGB = (0xF0, 0x40, 0x10)
@@ -43,22 +45,13 @@ def icon_ico():
     return directory + image
 
 
-def splash_png():
-    """The splash's colour as a 64 x 40 PNG: what the runtime's splash library gets from memory."""
-    raw = b"".join(b"\0" + bytes(SPLASH_RGB) * 64 for _ in range(40))
-
-    def chunk(kind, data):
-        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
-    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", 64, 40, 8, 2, 0, 0, 0))
-            + chunk(b"IDAT", zlib.compress(raw)) + chunk(b"IEND", b""))
-
-
 def main():
     out = Path(sys.argv[1])
     out.mkdir(parents=True, exist_ok=True)
     (out / "splash.bmp").write_bytes(splash_bmp())
     (out / "tray.ico").write_bytes(icon_ico())
-    (out / "splash.png").write_bytes(splash_png())
+    # The splash's colour: what the runtime's splash library gets from memory.
+    (out / "splash.png").write_bytes(pictures.png(64, 40, SPLASH_RGB))
 
 
 if __name__ == "__main__":

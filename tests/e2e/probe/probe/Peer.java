@@ -10,7 +10,7 @@ import java.util.Arrays;
 
 /**
  * An instance driven line by line from standard input; reports on standard output.
- *   self | first | list | flush | quit
+ *   self | first | list | flush | quit | die (at once, as if killed)
  *   send INSTANCE SIZE       a byte array whose serialised form is SIZE bytes (0: the owner)
  *   sendfirst SIZE           the same through the one-argument sendObject
  *   note INSTANCE TEXT       a probe.Note, a class only the application's loader has
@@ -81,6 +81,7 @@ public class Peer {
                     break;
                 }
                 case "quit": say("bye"); return;
+                case "die": Runtime.getRuntime().halt(9); break;
                 default: say("unknown " + line);
             }
         }

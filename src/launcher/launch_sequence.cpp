@@ -14,7 +14,6 @@
 #include "runtime/class_path.h"
 #include "runtime/jvm.h"
 #include "runtime/search.h"
-#include "services/natives.h"
 #include "services/services.h"
 
 namespace vxo {
@@ -96,11 +95,6 @@ std::int32_t StartAndRun(ConfigStore& store, JvmHolder& holder, const LaunchRequ
     std::string library = FindJvmLibrary(store);
     if (library.empty()) return kNoRuntime;
     if (int created = CreateJvm(holder, library); created != kJvmOk) return created;
-    if (platform::kRegistersNativesItself) {
-        std::size_t extraCount = 0;
-        const NativeTable* extra = ImageNatives(extraCount);
-        RegisterCompanionNatives(holder.env, extra, extraCount);
-    }
     SetProperties(store, holder.env);
     if (std::int32_t bounds = CheckVersion(store, holder, version); bounds != kLaunchOk) return bounds;
     if (request.onVmStarted != nullptr) request.onVmStarted();

@@ -237,6 +237,20 @@ class LaunchTest(unittest.TestCase):
                     if command == "native-loader":
                         self.assertIn("loader own class=true", lines(out))
 
+    def test_start_up_trace(self):
+        # Only when asked for: one line per step on standard error, in start-up order.
+        steps = ["configuration read", "instance block open", "splash started", "launch begins", "runtime found",
+                 "virtual machine created", "main called", "main returned", "launch ended"]
+        program = self.ws.pack(BASE)
+        for env, expected in (({}, []), ({"VXO_STARTUP_TRACE": "1"}, steps)):
+            with self.subTest(env=env):
+                out = run(program, env_extra=env)
+                self.assertEqual(out.returncode, 0, out.stderr)
+                marks = [l.split(" ", 2) for l in out.stderr.decode().splitlines() if l.startswith("vxo-trace ")]
+                self.assertEqual([m[2] for m in marks], expected)
+                times = [int(m[1]) for m in marks]
+                self.assertEqual(times, sorted(times))
+
     def test_ten_thousand_arguments(self):
         args = [f"a{i}" for i in range(10000)]
         out, _ = self.launch(BASE, args)

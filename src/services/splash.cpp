@@ -92,6 +92,14 @@ void StartRuntimeSplash(const std::string& libraryPath, const ConfigStore& store
     std::string runtime = FindJvmLibrary(store);
     if (!runtime.empty() && Process::holder != nullptr && Process::holder->library == nullptr)
         LoadJvmLibrary(*Process::holder, runtime);
+    // The image comes first: without one the library (and the display libraries it pulls in)
+    // stays out of the process.
+    const std::string image = store.Value(Keyword::Splash);
+    const bool fromFile = !image.empty() && platform::CanRead(image);
+    // The library takes over the bytes it is given; a copy outlives this function.
+    static std::string resource;
+    if (!fromFile) resource = platform::RawDataResource(100);
+    if (!fromFile && (resource.empty() || resource.size() > 0x7FFFFFFF)) return;
     // Loaded for the life of the process: the runtime's splash support keeps using it.
     platform::LibraryHandle library = platform::LoadLibrary(libraryPath);
     if (library == nullptr) {
@@ -106,18 +114,12 @@ void StartRuntimeSplash(const std::string& libraryPath, const ConfigStore& store
     auto loadFile = reinterpret_cast<SplashLoadFileFn>(platform::GetSymbol(library, "SplashLoadFile"));
     auto loadMemory = reinterpret_cast<SplashLoadMemoryFn>(platform::GetSymbol(library, "SplashLoadMemory"));
     if (init == nullptr) return;
-    const std::string image = store.Value(Keyword::Splash);
-    if (!image.empty() && platform::CanRead(image)) {
-        init();
-        if (loadFile != nullptr) loadFile(image.c_str());
-        return;
-    }
-    // The library takes over the bytes it is given; a copy outlives this function.
-    static std::string resource;
-    resource = platform::RawDataResource(100);
-    if (resource.empty() || resource.size() > 0x7FFFFFFF) return;
     init();
-    if (loadMemory != nullptr) loadMemory(resource.data(), static_cast<int>(resource.size()));
+    if (fromFile) {
+        if (loadFile != nullptr) loadFile(image.c_str());
+    } else if (loadMemory != nullptr) {
+        loadMemory(resource.data(), static_cast<int>(resource.size()));
+    }
 }
 
 bool StartNativeSplash(const std::string& title) {

@@ -36,7 +36,7 @@ std::string Row(const std::string& cls, const NativeMethod& m) {
 
 std::vector<std::string> ExpectedRows() {
     // Beside this source file: ctest runs the binary from the build tree.
-    const std::filesystem::path file = std::filesystem::path(__FILE__).parent_path() / "natives.txt";
+    const std::filesystem::path file = std::filesystem::path(VXO_UNIT_SOURCE_DIR) / "services" / "natives.txt";
     std::ifstream in(file);
     if (!in) throw std::runtime_error("cannot read " + file.string());
     std::vector<std::string> rows;

@@ -58,12 +58,13 @@ public:
             TraceLine("no source named a runtime; the installed runtimes:");
             if (Installed()) return Chosen();
         }
-        if (!firstFound_.empty())
-            TraceLine("no runtime known to fit; the first one found is used: " + firstFound_);
-        else
-            TraceLine("no runtime found");
         chosen_ = firstFound_;
-        return chosen_;
+        if (chosen_.empty()) {
+            TraceLine("no runtime found");
+            return chosen_;
+        }
+        TraceLine("no runtime known to fit; the first one found is used, and its version checked");
+        return Chosen();
     }
 
 private:

@@ -367,6 +367,11 @@ class GuiMessageBoxTest(WineProgramCase):
             ("refused, overrides", "singleinstance true\nmessage 10=Fehler\nmessage 13=Schon gestartet.\n",
              True, "Fehler", "Schon gestartet.", 11),
             ("no runtime", "jre_order c\n", False, "Error", NOT_FOUND, 1),
+            # Where to get Java, as a question whether to open it (Return: Yes; the discard port).
+            ("no runtime, where to get Java", "jre_order c\nminjre 21\njreurl http://127.0.0.1:9/java\n", False,
+             "Error", "This program needs Java 21 or later.", 1),
+            ("no runtime, the address offered", "jre_order c\njreurl http://127.0.0.1:9/java\n", False,
+             "Error", "Open this address now?", 1),
         ]
         ARTIFACTS.mkdir(parents=True, exist_ok=True)
         with GuiSession() as session:

@@ -523,6 +523,9 @@ class RuntimeChoiceTest(unittest.TestCase):
                 out = run(program, ["planted"], cwd=cwd, env_remove=("JAVA_HOME", "JRE_HOME"))
                 self.assertEqual(out.returncode, 0, out.stderr)
                 self.assertIn("planted probe/Planted.class=true", lines(out))
+        (self.ws.root / "data").mkdir()
+        program = self.ws.pack(BASE + "forcecwd ..\\data\n", folder=folder)
+        self.assertIn(f"cwd={self.ws.root.resolve()}/data", lines(run(program, cwd="/")))
 
 
 class ClassPathTest(unittest.TestCase):

@@ -525,14 +525,19 @@ class RegistryRuntimeTest(WineProgramCase):
              javasoft + self.vendor_key(adoptium.format("21.0.4.7"), "Path", rt21), "21.0.4", rt21),
             ("not without letter s", "jre_order ie\n", self.vendor_key(adoptium.format("21.0.4.7"), "Path", rt21),
              None, None),
+            # Without a range the installed runtimes come only where no source found any.
+            ("JAVA_HOME before the installed runtimes", "", self.vendor_key(adoptium.format("21.0.4.7"), "Path", rt21),
+             None, rt17, {"JAVA_HOME": TARGET.path(rt17)}),
+            ("JAVA_HOME outside the range", "minjre 21\n", self.vendor_key(adoptium.format("21.0.4.7"), "Path", rt21),
+             "21.0.4", rt21, {"JAVA_HOME": TARGET.path(rt17)}),
         ]
         programs = {}
-        for case, config, keys, version, home in cases:
+        for case, config, keys, version, home, *more in cases:
             with self.subTest(case):
                 self.reg_import([f"[-HKEY_LOCAL_MACHINE\\{tree}]\r\n" for tree in RUNTIME_TREES] + keys)
                 if config not in programs:
                     programs[config] = self.program(MAIN + config, name=f"vk{len(programs)}", runtime=None)
-                env = {"VEXILO_DEBUG": "1"}
+                env = {"VEXILO_DEBUG": "1", **(more[0] if more else {})}
                 if version:
                     env["VXO_FAKEJVM_VERSION"] = version
                 out = self.run_program(programs[config], **env)

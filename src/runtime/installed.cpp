@@ -142,8 +142,9 @@ std::vector<InstalledRuntime> VendorKeyRuntimes(const ConfigStore& store) {
         for (const std::string& name : versions) {
             InstalledRuntime runtime;
             runtime.where = std::string("HKLM\\") + layout.key + "\\" + name + layout.tail;
+            const std::string versionKey = std::string(layout.key) + "\\" + name + layout.tail;
             std::string home;
-            if (ReadMachineString(std::string(layout.key) + "\\" + name + layout.tail, layout.value, home) && !home.empty())
+            if (ReadMachineString(versionKey, layout.value, home) && !home.empty())
                 runtime.library = FindJvmInHome(store, home);
             if (!runtime.library.empty()) runtime.version = ReadReleaseVersion(runtime.library);
             if (runtime.version.empty()) runtime.version = VersionFromKeyName(name);

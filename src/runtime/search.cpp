@@ -50,7 +50,8 @@ public:
 
     std::string Run() {
         const std::string order = EffectiveJreOrder(store_.Value(Keyword::JreOrder));
-        TraceLine("runtime search, order \"" + order + "\", minjre \"" + min_ + "\", maxjre \"" + max_ + "\"");
+        if (trace_)
+            TraceLine("runtime search, order \"" + order + "\", minjre \"" + min_ + "\", maxjre \"" + max_ + "\"");
         for (char letter : order) {
             if (Source(letter, !ranged_)) return Chosen();
         }
@@ -69,14 +70,14 @@ public:
 
 private:
     std::string Chosen() {
-        TraceLine("using " + chosen_);
+        if (trace_) TraceLine("using " + chosen_);
         return chosen_;
     }
 
     // True when the candidate ends the search.
     bool Consider(const Candidate& c) {
         auto passOver = [&](const std::string& why) {
-            TraceLine("  " + c.where + ": " + why);
+            if (trace_) TraceLine("  " + c.where + ": " + why);
             return false;
         };
         if (c.library.empty()) return passOver(c.why);
@@ -95,8 +96,9 @@ private:
         if (version.empty() && c.extra) return passOver(c.library + ": does not tell its version");
         if (!version.empty() && !VersionWithin(version, min_, max_))
             return passOver(c.library + Told(version) + ", outside the range");
-        TraceLine("  " + c.where + ": " + c.library + Told(version) +
-                  (version.empty() ? ", checked once it runs" : ", within the range"));
+        if (trace_)
+            TraceLine("  " + c.where + ": " + c.library + Told(version) +
+                      (version.empty() ? ", checked once it runs" : ", within the range"));
         chosen_ = c.library;
         return true;
     }

@@ -201,9 +201,8 @@ TEST(InstalledRuntimes, FolderScanNewestFirstLinksOnce) {
     RuntimeHome(dir / "jvm/no-release", "");
     std::filesystem::create_directories(dir / "jvm/docs-only");
     test::WriteFile(dir / "jvm/.jdk-17.jinfo", "x");
-    std::error_code error;
-    std::filesystem::create_directory_symlink(dir / "jvm/jdk-17", dir / "jvm/java-1.17.0", error);
-    if (error) GTEST_SKIP() << "no folder links here: " << error.message();
+    std::error_code noLinks;  // where folders cannot be linked the rest still holds
+    std::filesystem::create_directory_symlink(dir / "jvm/jdk-17", dir / "jvm/java-1.17.0", noLinks);
     RuntimeHome(dir / "opt/jdk-21", "21.0.2");
     ConfigStore store(false, dir / "app/tool");
     std::vector<InstalledRuntime> found = ScanRuntimeFolders(store, {dir / "jvm", dir / "missing", dir / "opt"});

@@ -6,8 +6,8 @@
 #include <filesystem>
 
 #include "config/config_store.h"
+#include "launcher/runtime_help.h"
 #include "platform/platform.h"
-#include "runtime/help.h"
 #include "runtime/installed.h"
 #include "runtime/jvm.h"
 #include "test_support.h"

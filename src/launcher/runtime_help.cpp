@@ -1,5 +1,5 @@
-// Failure help: the version range and the "jreurl" address after a "no suitable runtime" message.
-#include "runtime/help.h"
+// Failure help after a missing or unfit runtime: the version range and the "jreurl" address.
+#include "launcher/runtime_help.h"
 
 #include <cstdio>
 

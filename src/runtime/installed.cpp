@@ -37,6 +37,12 @@ constexpr VendorLayout kVendorLayouts[] = {
     {"SOFTWARE\\AdoptOpenJDK\\JDK", "\\hotspot\\MSI", "Path"},
     {"SOFTWARE\\AdoptOpenJDK\\JRE", "\\hotspot\\MSI", "Path"},
     {"SOFTWARE\\Eclipse Foundation\\JDK", "\\MSI", "Path"},
+    // Every version the JavaSoft keys hold, not only their CurrentVersion (installers that write
+    // them, Corretto's among them, register each version there).
+    {"SOFTWARE\\JavaSoft\\JRE", "", "JavaHome"},
+    {"SOFTWARE\\JavaSoft\\JDK", "", "JavaHome"},
+    {"SOFTWARE\\JavaSoft\\Java Runtime Environment", "", "JavaHome"},
+    {"SOFTWARE\\JavaSoft\\Java Development Kit", "", "JavaHome"},
 };
 
 }  // namespace

@@ -525,6 +525,9 @@ class RegistryRuntimeTest(WineProgramCase):
              javasoft + self.vendor_key(adoptium.format("21.0.4.7"), "Path", rt21), "21.0.4", rt21),
             ("not without letter s", "jre_order ie\n", self.vendor_key(adoptium.format("21.0.4.7"), "Path", rt21),
              None, None),
+            ("JavaSoft: another version than CurrentVersion", "minjre 21\n", javasoft
+             + [f"[HKEY_LOCAL_MACHINE\\SOFTWARE\\JavaSoft\\JRE\\21]", f'"JavaHome"={reg_string(TARGET.path(rt21))}', ""],
+             "21.0.4", rt21),
             # Without a range the installed runtimes come only where no source found any.
             ("JAVA_HOME before the installed runtimes", "", self.vendor_key(adoptium.format("21.0.4.7"), "Path", rt21),
              None, rt17, {"JAVA_HOME": TARGET.path(rt17)}),

@@ -326,7 +326,7 @@ class ErrorTest(PackCase):
             ("duplicated --config", good + ["--config", f["config"]], "--config given more than once"),
             ("duplicated --out", good + ["--out", f["out"]], "--out given more than once"),
             ("value missing at end", good + ["--jar"], "--jar needs a value"),
-            ("option as value", ["--image", "--config", f["config"]] + good[4:], "--image needs a value"),
+            ("option as value", ["--image", "--config", f["config"]] + good[4:], '--image took "--config" as its value'),
             ("stray argument", good + ["stray"], "unexpected argument: stray"),
             ("no --config", good[:2] + good[4:], "missing --config"),
             ("no --jar", good[:4] + good[6:], "missing --jar"),
@@ -554,7 +554,8 @@ class WindowsImageTest(PackCase):
 
     @unittest.skipUnless(shutil.which("wrestool"), "icoutils not installed")
     def test_manifest_and_version_choices(self):
-        own = self.write("own.manifest", b'<?xml version="1.0"?><assembly manifestVersion="1.0"/>')
+        own = self.write("own.manifest", b'<?xml version="1.0"?><assembly xmlns="urn:schemas-microsoft-com:asm.v1"'
+                         b' manifestVersion="1.0"/>')
         titled = make_jar(self.path("t.jar"), [("META-INF/MANIFEST.MF", b"Manifest-Version: 1.0\r\n"
                                                 b"Implementation-Title: Tool\r\nImplementation-Version: 2.5.1-beta"
                                                 b"\r\nImplementation-Vendor: Acme\r\n\r\n"), ("App.class", b"a")])
@@ -562,7 +563,7 @@ class WindowsImageTest(PackCase):
         cases = [
             ("defaults", [], None, 'level="asInvoker"', (0, 0, 0, 0), [u("App.exe"), u("App\0")]),
             ("administrator", ["--require-admin"], None, 'level="requireAdministrator"', (0, 0, 0, 0), []),
-            ("own manifest", ["--manifest", own], None, '<assembly manifestVersion="1.0"/>', (0, 0, 0, 0), []),
+            ("own manifest", ["--manifest", own], None, 'manifestVersion="1.0"/>', (0, 0, 0, 0), []),
             ("options", ["--version", "3.4", "--product-name", "Thing", "--company", "Me", "--copyright", "(c) Me"],
              None, "PerMonitorV2", (3, 4, 0, 0), [u("Thing"), u("(c) Me"), u("3.4.0.0")]),
             ("JAR manifest", [], titled, "supportedOS", (2, 5, 1, 0), [u("Tool"), u("Acme"), u("2.5.1-beta")]),

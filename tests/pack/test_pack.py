@@ -223,6 +223,152 @@ class MergeTest(PackCase):
                 self.assertEqual(info.compress_type, expected)
 
 
+MAIN_SOURCE = b"""package app;
+import java.util.*;
+public class Main {
+    public static void main(String[] args) throws Exception {
+        System.out.println("main " + Main.class.getName());
+        List<String> names = new ArrayList<>();
+        for (Object provider : ServiceLoader.load(Class.forName("spi.Greeter"))) {
+            names.add(provider.getClass().getName());
+        }
+        System.out.println("providers " + names);
+        System.out.println("extra " + call("c.Extra"));
+        System.out.println("which " + call("v.Which"));
+        System.out.println("resource " + (Main.class.getResource("/r/69999.txt") != null));
+    }
+    static Object call(String name) throws Exception {
+        try {
+            return Class.forName(name).getMethod("name").invoke(null);
+        } catch (ClassNotFoundException e) {
+            return "missing";
+        }
+    }
+}
+"""
+
+
+def manifest(*lines):
+    return ("Manifest-Version: 1.0\r\n" + "".join(line + "\r\n" for line in lines) + "\r\n").encode()
+
+
+class ClassPathParityTest(PackCase):
+    """JAR sets packed into a program for the real Linux image and runtime, which must behave as
+    `java -cp` over the same JARs does."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.image = os.path.join(TOOLS.dist, "launcher-console")
+        if not os.path.exists(cls.image):
+            raise unittest.SkipTest("no Linux image in " + TOOLS.dist)
+        cls.build = tempfile.mkdtemp(prefix="vexilo-parity-")
+        sources = {
+            "app/Main.java": MAIN_SOURCE,
+            "spi/Greeter.java": b"package spi; public interface Greeter {}",
+            "a/AGreeter.java": b"package a; public class AGreeter implements spi.Greeter {}",
+            "b/BGreeter.java": b"package b; public class BGreeter implements spi.Greeter {}",
+            "c/Extra.java": b'package c; public class Extra { public static String name() { return "found"; } }',
+            "v/Which.java": b'package v; public class Which { public static String name() { return "base"; } }',
+            "v9/v/Which.java": b'package v; public class Which { public static String name() { return "nine"; } }',
+        }
+        for name, text in sources.items():
+            os.makedirs(os.path.dirname(os.path.join(cls.build, "src", name)), exist_ok=True)
+            with open(os.path.join(cls.build, "src", name), "wb") as f:
+                f.write(text)
+        src = os.path.join(cls.build, "src")
+        common = [os.path.join(src, n) for n in sources if not n.startswith("v9/")]
+        subprocess.run([TOOLS.javac, "--release", "8", "-nowarn", "-Xlint:-options", "-d", cls.build + "/classes"]
+                       + common, check=True, capture_output=True)
+        subprocess.run([TOOLS.javac, "--release", "9", "-d", cls.build + "/classes9",
+                        os.path.join(src, "v9/v/Which.java")], check=True, capture_output=True)
+        cls.classes = {}
+        for root, folder in ((cls.build + "/classes", ""), (cls.build + "/classes9", "META-INF/versions/9/")):
+            for dirpath, _, files in os.walk(root):
+                for file in files:
+                    full = os.path.join(dirpath, file)
+                    cls.classes[folder + os.path.relpath(full, root)] = read(full)
+        java_home = os.path.dirname(os.path.dirname(os.path.realpath(TOOLS.java)))
+        cls.libjvm = os.path.join(java_home, "lib", "server", "libjvm.so")
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.build, ignore_errors=True)
+
+    def cls(self, *names):
+        return [(n, self.classes[n]) for n in names]
+
+    def test_program_runs_like_the_class_path(self):
+        # Every JAR set starts with a JAR with a manifest, as real ones have: a later one's is merged.
+        base = [("META-INF/MANIFEST.MF", manifest("Created-By: a"))] + self.cls("app/Main.class", "spi/Greeter.class")
+        services = "META-INF/services/spi.Greeter"
+        many = [("r/%d.txt" % i, b"") for i in range(70000)]
+        mr = [("META-INF/MANIFEST.MF", manifest("Multi-Release: true"))] + self.cls(
+            "v/Which.class", "META-INF/versions/9/v/Which.class")
+        # label, JARs (name, entries), mainclass line, expected output, expected manifest attributes
+        cases = [
+            ("services in two JARs",
+             [("a.jar", base + self.cls("a/AGreeter.class") + [(services, b"# A\na.AGreeter\n")]),
+              ("b.jar", self.cls("b/BGreeter.class") + [(services, b"b.BGreeter # B\r\na.AGreeter\n")])],
+             True, ["providers [a.AGreeter, b.BGreeter]"], {}),
+            ("Class-Path in the second",
+             [("a.jar", base),
+              ("b.jar", [("META-INF/MANIFEST.MF", manifest("Class-Path: c.jar a.jar"))]),
+              ("c.jar", self.cls("c/Extra.class"))],
+             True, ["extra found"], {"Class-Path": "c.jar", "Created-By": "a"}),
+            ("Multi-Release in the second", [("a.jar", base), ("b.jar", mr)], True, ["which nine"],
+             {"Multi-Release": "true"}),
+            ("Main-Class in the second",
+             [("a.jar", base),
+              ("b.jar", [("META-INF/MANIFEST.MF", manifest("Main-Class: app.Main", "Created-By: b"))])],
+             False, ["main app.Main"], {"Main-Class": "app.Main", "Created-By": "a"}),
+            ("70,000 entries", [("a.jar", base), ("b.jar", many)], True, ["resource true"], {}),
+            ("licence files in both",
+             [("a.jar", base + [("META-INF/LICENSE", b"A licence"), ("NOTICE.txt", b"A notice")]),
+              ("b.jar", [("META-INF/LICENSE", b"B licence"), ("NOTICE.txt", b"A notice")])],
+             True, ["main app.Main"], {}),
+        ]
+        for label, jars, mainclass, expected, attributes in cases:
+            with self.subTest(label):
+                folder = tempfile.mkdtemp(dir=self.dir)
+                paths = [make_jar(os.path.join(folder, name), entries) for name, entries in jars]
+                merged = [p for p in paths if not (label.startswith("Class-Path") and p.endswith("c.jar"))]
+                config = ("mainclass app.Main\n" if mainclass else "") + "jvmdll %s\n" % self.libjvm
+                program = os.path.join(folder, "program")
+                args = ["--image", self.image, "--config", self.write("config", config.encode()), "--out", program]
+                r = self.run_pack(*args + [a for p in merged for a in ("--jar", p)], packer=TOOLS.packer_jar)
+                self.assertEqual(r.returncode, 0, r.stderr)
+                env = {k: v for k, v in os.environ.items() if k not in ("JAVA_TOOL_OPTIONS", "_JAVA_OPTIONS")}
+                packed = subprocess.run([program], capture_output=True, text=True, cwd=folder, env=env, timeout=120)
+                plain = subprocess.run([TOOLS.java, "-cp", os.pathsep.join(merged), "app.Main"], capture_output=True,
+                                       text=True, cwd=folder, env=env, timeout=120)
+                self.assertEqual((plain.returncode, packed.returncode), (0, 0), plain.stderr + packed.stderr)
+                self.assertEqual(packed.stdout, plain.stdout, packed.stderr)
+                for line in expected:
+                    self.assertIn(line, packed.stdout.splitlines())
+                with zipfile.ZipFile(program) as z:
+                    text = z.read("META-INF/MANIFEST.MF").decode() if "META-INF/MANIFEST.MF" in z.namelist() else ""
+                    found = dict(line.split(": ", 1) for line in text.splitlines() if ": " in line)
+                    self.assertEqual({k: found.get(k) for k in attributes}, attributes)
+                    if label.startswith("licence"):
+                        texts = sorted(z.read(n) for n in z.namelist() if "LICENSE" in n or "NOTICE" in n)
+                        self.assertEqual(texts, [b"A licence", b"A notice", b"B licence"], z.namelist())
+                    if label.startswith("70,000"):
+                        self.check_zip64_end(read(program))
+
+    def check_zip64_end(self, data):
+        """Every end record's offsets are the ones a reader of the whole file uses."""
+        end = data.rindex(b"PK\5\6")
+        locator = end - 20
+        self.assertEqual(data[locator:locator + 4], b"PK\6\7")
+        (record,) = struct.unpack_from("<Q", data, locator + 8)
+        self.assertEqual(data[record:record + 4], b"PK\6\6", "the locator gives a position in the file")
+        size, offset = struct.unpack_from("<QQ", data, record + 40)
+        self.assertEqual(data[record - size:record - size + 4], b"PK\1\2")
+        archive = split_output(data)
+        self.assertEqual(len(data) - archive["arclen"] + offset, record - size, "the directory's archive offset")
+        self.assertEqual(archive["digest"], hashlib.md5(archive["archive"]).digest())
+
+
 class CompanionTest(PackCase):
     # The last two only look like splash classes, so console images get them too.
     COMMON = [VXO + "SystemTray.class", VXO + "SystemTray$1.class", VXO + "SplashScreen.png",

@@ -464,7 +464,10 @@ class ErrorTest(PackCase):
         self.write("empty.jar", b"")
         os.mkdir(self.path("dir"))
         os.symlink(f["jar"], self.path("link.jar"))
-        originals = {p: read(p) for p in (f["image"], f["config"], f["jar"])}
+        api_jar = os.path.join(os.path.dirname(TOOLS.bare_jar), "vexilo-api.jar")
+        shutil.copy(f["jar"], api_jar)
+        self.addCleanup(os.remove, api_jar)
+        originals = {p: read(p) for p in (f["image"], f["config"], f["jar"], TOOLS.bare_jar, api_jar)}
         cases = [
             ("no arguments", [], "missing --image"),
             ("unknown option", good + ["--frobnicate", "x"], "unknown option: --frobnicate"),
@@ -496,6 +499,8 @@ class ErrorTest(PackCase):
             ("output links to the jar", self.path("link.jar"), "overwrite an input"),
             ("output is a directory", self.path("dir"), "output is a directory"),
             ("output directory missing", self.path("no/out"), "cannot write " + self.path("no/out")),
+            ("output is the packer's JAR", TOOLS.bare_jar, "the packer's own bare.jar"),
+            ("output is the API JAR beside it", api_jar, "the packer's own vexilo-api.jar"),
         ]
         cases += [(label, self.args(f["image"], f["config"], f["jar"], out), fragment)
                   for label, out, fragment in outputs]
@@ -509,6 +514,14 @@ class ErrorTest(PackCase):
     def test_bad_contents(self):
         f = self.inputs()
         empty_jar = make_jar(self.path("empty.jar"), [])
+        damaged = bytearray(read(make_jar(self.path("crc.jar"), [("x.class", b"x"), ("p/Data.bin", b"hello world")])))
+        damaged[damaged.index(b"hello world")] ^= 0x20
+        self.write("crc.jar", bytes(damaged))
+        # A small file whose central directory says its one entry is 2 GiB: refused before writing.
+        huge = bytearray(read(make_jar(self.path("huge.jar"), [("x.class", b"x"), ("big.bin", b"0123456789")])))
+        central = huge.rindex(b"PK\1\2")
+        huge[central + 20:central + 28] = struct.pack("<II", 0x7FFFFFF0, 0x7FFFFFF0)
+        self.write("huge.jar", bytes(huge))
         cases = [
             ("image without slot", dict(image=b"\x7fELF no marker here"), "no archive-length slot"),
             ("image with two slots", dict(image=fake_image(slots=2)), "more than one archive-length slot"),
@@ -518,6 +531,9 @@ class ErrorTest(PackCase):
             ("odd-length UTF-16", dict(config=b"\xff\xfea\0b"), "not valid"),
             ("config with NUL", dict(config=b"a=1\0b=2\n"), "NUL"),
             ("only empty jars", dict(jar=empty_jar), "nothing to pack"),
+            ("corrupt CRC", dict(jar=self.path("crc.jar")),
+             "corrupt entry p/Data.bin in %s: CRC" % self.path("crc.jar")),
+            ("2 GiB from the central directory", dict(jar=self.path("huge.jar")), "would be about 2048 MiB; it must stay below 2 GiB"),
         ]
         for label, change, fragment in cases:
             with self.subTest(label):
@@ -702,6 +718,8 @@ class WindowsImageTest(PackCase):
     def test_manifest_and_version_choices(self):
         own = self.write("own.manifest", b'<?xml version="1.0"?><assembly xmlns="urn:schemas-microsoft-com:asm.v1"'
                          b' manifestVersion="1.0"/>')
+        own16 = self.write("own16.manifest", b"\xff\xfe" + '<?xml version="1.0" encoding="UTF-16"?><assembly xmlns='
+                           '"urn:schemas-microsoft-com:asm.v1" manifestVersion="1.0"/>'.encode("utf-16-le"))
         titled = make_jar(self.path("t.jar"), [("META-INF/MANIFEST.MF", b"Manifest-Version: 1.0\r\n"
                                                 b"Implementation-Title: Tool\r\nImplementation-Version: 2.5.1-beta"
                                                 b"\r\nImplementation-Vendor: Acme\r\n\r\n"), ("App.class", b"a")])
@@ -713,12 +731,16 @@ class WindowsImageTest(PackCase):
             ("options", ["--version", "3.4", "--product-name", "Thing", "--company", "Me", "--copyright", "(c) Me"],
              None, "PerMonitorV2", (3, 4, 0, 0), [u("Thing"), u("(c) Me"), u("3.4.0.0")]),
             ("JAR manifest", [], titled, "supportedOS", (2, 5, 1, 0), [u("Tool"), u("Acme"), u("2.5.1-beta")]),
+            ("values that look like options", ["--description", "-h", "--company", "--verbose"], None,
+             "PerMonitorV2", (0, 0, 0, 0), [u("-h\0"), u("--verbose\0")]),
+            ("UTF-16 manifest", ["--manifest", own16], None, 'manifestVersion="1.0"/>'.encode("utf-16-le").decode(
+                "latin-1"), (0, 0, 0, 0), []),
         ]
         for label, extra, jar, manifest_text, numbers, texts in cases:
             with self.subTest(label):
                 self.jar = jar or make_jar(self.path("app.jar"), [("App.class", b"a")])
                 program = self.pack_exe(*extra)
-                self.assertIn(manifest_text.encode(), self.resource(program, 24, 1))
+                self.assertIn(manifest_text.encode("latin-1"), self.resource(program, 24, 1))
                 version = self.resource(program, 16, 1)
                 fixed = version.index(struct.pack("<I", 0xFEEF04BD))
                 ms, ls = struct.unpack_from("<II", version, fixed + 8)
@@ -841,6 +863,18 @@ class WindowsImageTest(PackCase):
             "garbage-picture.ico": ico[:22] + b"\0" * (len(ico) - 22),
             "not.bmp": b"XX" + bmp[2:], "short.bmp": bmp[:-10], "core-header.bmp": bmp[:14] + b"\x0c" + bmp[15:],
             "text.png": b"hello, world", "no-assembly.manifest": b"<?xml version='1.0'?><x/>",
+            "broken-png.ico": pictures.ico([(48, pictures.png(48, 48).replace(b"PNG", b"PNX", 1))]),
+            "bad-bitmap.ico": pictures.ico([(16, pictures.icon_picture(16)[:-40])]),
+            "rle-24.bmp": bmp[:30] + b"\1" + bmp[31:],
+            "wide.png": pictures.png(9000, 1), "cut.png": pictures.png(8, 8)[:45],
+            "unclosed.manifest": b'<assembly xmlns="urn:schemas-microsoft-com:asm.v1" manifestVersion="1.0">',
+            "plain.manifest": b"plain text with <assembly in it",
+            "dtd.manifest": b'<?xml version="1.0"?><!DOCTYPE assembly [<!ENTITY a "aaaaaaaaaa">'
+                            b'<!ENTITY b "&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;">]>'
+                            b'<assembly xmlns="urn:schemas-microsoft-com:asm.v1" manifestVersion="1.0">&b;</assembly>',
+            "utf16-no-mark.manifest": '<assembly xmlns="urn:schemas-microsoft-com:asm.v1" manifestVersion="1.0"/>'
+                                      .encode("utf-16-le"),
+            "other-namespace.manifest": b'<assembly xmlns="urn:other" manifestVersion="1.0"/>',
         }
         paths = {name: self.write(name, data) for name, data in files.items()}
         self.write("config", b"mainclass App\n")
@@ -856,6 +890,20 @@ class WindowsImageTest(PackCase):
             (["--splash-bitmap", paths["core-header.bmp"]], "unsupported bitmap header"),
             (["--splash-image", paths["text.png"]], "not a PNG, GIF or JPEG"),
             (["--manifest", paths["no-assembly.manifest"]], "not an application manifest"),
+            (["--manifest", paths["other-namespace.manifest"]], "not an application manifest"),
+            (["--manifest", paths["unclosed.manifest"]], "not well-formed XML"),
+            (["--manifest", paths["plain.manifest"]], "not well-formed XML"),
+            (["--manifest", paths["dtd.manifest"]], "DOCTYPE is disallowed"),
+            (["--manifest", paths["utf16-no-mark.manifest"]], "UTF-16 without a byte-order mark"),
+            (["--icon", paths["broken-png.ico"]], "broken PNG signature"),
+            (["--icon", paths["bad-bitmap.ico"]], "picture 1 pixels and mask lies outside"),
+            (["--splash-bitmap", paths["rle-24.bmp"]], "compression 1 with 24 bits per pixel"),
+            (["--splash-image", paths["wide.png"]], "9000 x 1 pixels; at most 8192 x 8192"),
+            (["--splash-image", paths["cut.png"]], "splash image cannot be decoded"),
+            (["--company", "c" * 40000], "CompanyName (--company) has 40000 characters; the version resource"
+                                         " holds at most"),
+            (["--company", "c" * 20000, "--copyright", "c" * 20000], "the version texts (CompanyName"),
+            (["--product-version", "2.123456-beta"], '--product-version "2.123456-beta" does not start with'),
             (["--tray-icon", "0=" + self.tray], "ID from 1 to 65535"),
             (["--tray-icon", "70000=" + self.tray], "ID from 1 to 65535"),
             (["--tray-icon", self.tray], "ID=FILE"),
@@ -867,7 +915,7 @@ class WindowsImageTest(PackCase):
             (["--out", self.path("App.exe"), "--icon", self.icon], "--out given more than once"),
         ]
         for extra, fragment in cases:
-            with self.subTest(extra[0] + " " + os.path.basename(extra[1])):
+            with self.subTest(extra[0] + " " + os.path.basename(extra[1])[:40]):
                 args = ["--image", self.gui, "--config", self.write("config", b"mainclass App\n"),
                         "--jar", self.jar, "--out", self.path("App.exe")] + extra
                 r = self.run_pack(*args)

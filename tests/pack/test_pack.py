@@ -91,17 +91,17 @@ class PackCase(unittest.TestCase):
         cmd = [TOOLS.java, "-jar", packer or TOOLS.bare_jar] + list(args)
         return subprocess.run(cmd, capture_output=True, text=True, env=env, timeout=120)
 
-    def pack(self, jars, image=None, config=b"mainclass App\n", packer=None, extra=()):
-        """Packs into out.bin and returns (output bytes, stderr lines). Unless a JAR holds App.class,
-        one that does comes last, so the main class check passes."""
+    def pack(self, jars, image=None, config=b"mainclass App\n", packer=None, extra=(), tail=(), out="out.bin"):
+        """Packs into out and returns (output bytes, stderr lines). Unless a JAR holds App.class,
+        one that does comes last, so the main class check passes. tail: arguments after the JARs."""
         args = ["--image", self.write("image", image or fake_image()),
-                "--config", self.write("config", config), "--out", self.path("out.bin")] + list(extra)
+                "--config", self.write("config", config), "--out", self.path(out)] + list(extra)
         for jar in jars + ([] if any(has_entry(j, "App.class") for j in jars)
                            else [make_jar(self.path("main.jar"), [("App.class", b"app")])]):
             args += ["--jar", jar]
-        r = self.run_pack(*args, packer=packer)
+        r = self.run_pack(*args + list(tail), packer=packer)
         self.assertEqual(r.returncode, 0, r.stderr)
-        return read(self.path("out.bin")), r.stderr.splitlines()
+        return read(self.path(out)), r.stderr.splitlines()
 
     def archive(self, out):
         z = zipfile.ZipFile(self.write("cut.zip", split_output(out)["archive"]))
@@ -196,6 +196,31 @@ class MergeTest(PackCase):
             self.assertTrue(warning.startswith("vexilo-pack: warning: "), warning)
             self.assertIn("d/x", warning)
             self.assertIn(loser, warning)
+
+    def test_duplicates_summed_up_per_jar(self):
+        a = make_jar(self.path("a.jar"), [("d/", None)] + [("d/%d" % i, b"a") for i in range(5)])
+        b = make_jar(self.path("b.jar"), [("d/", None)] + [("d/%d" % i, b"a" if i < 3 else b"b") for i in range(5)]
+                     + [("e/new", b"b")])
+        c = make_jar(self.path("-c.jar"), [("d/0", b"c"), ("e/new", b"c")])
+        b_line = "%s: 5 entries already in %s, kept %s's (2 with other content)" % (b, a, a)
+        c_line = "%s: 2 entries already in %s, %s, kept the first copies (2 with other content)" % (c, a, b)
+        cases = [
+            ([], [b_line, c_line]),
+            (["--verbose"], [b_line] + ["%s: duplicate d/%d ignored" % (b, i) for i in range(5)]
+             + [c_line, "%s: duplicate d/0 ignored" % c, "%s: duplicate e/new ignored" % c]),
+        ]
+        for extra, expected in cases:
+            with self.subTest(extra):
+                # "--" ends the options: a JAR whose name starts with "-" comes after it.
+                out, warnings = self.pack([a, b], extra=extra, tail=["--", c])
+                self.assertEqual([w[len("vexilo-pack: warning: "):] for w in warnings], expected)
+                self.assertEqual(self.archive(out).read("e/new"), b"b")
+
+    def test_long_output_name(self):
+        """The temporary file's name does not grow with the output's: a name at the limit works."""
+        name = "p" * 255
+        out, _ = self.pack([make_jar(self.path("a.jar"), [("x", b"x")])], out=name)
+        self.assertEqual(out[:4], fake_image()[:4])
 
     def test_manifest_of_later_jar_goes_first(self):
         a = make_jar(self.path("a.jar"), [("a.txt", b"a")])

@@ -445,20 +445,37 @@ class BuiltCompanionTest(PackCase):
                 self.assertEqual(names & built, expected)
 
 
-    def test_api_jar_matches_the_companions(self):
-        api = os.path.join(TOOLS.dist, "vexilo-api.jar")
-        if not os.path.exists(api):
-            self.skipTest("no " + api)
+    def test_api_jars(self):
+        """Classes only in the API JAR (a source there would be compiled into the application),
+        sources and HTML documentation beside it, with a comment on every public member."""
+        jars = {kind: os.path.join(TOOLS.dist, "vexilo-api%s.jar" % kind) for kind in ("", "-sources", "-javadoc")}
+        missing = [path for path in jars.values() if not os.path.exists(path)]
+        if missing:
+            self.skipTest("not built: %s" % missing)
         with zipfile.ZipFile(TOOLS.packer_jar) as z:
             built = {n[len("companion/"):] for n in z.namelist() if n.startswith("companion/") and n.endswith(".class")}
-        with zipfile.ZipFile(api) as z:
+        outers = {n.split("$")[0].replace(".class", "") for n in built}
+        with zipfile.ZipFile(jars[""]) as z:
             names = set(z.namelist())
             tray = z.read(VXO + "SystemTray.class")
         self.assertEqual({n for n in names if n.endswith(".class")}, built)
-        for outer in {n.split("$")[0].replace(".class", "") for n in built}:
-            self.assertIn(outer + ".java", names, "sources for the IDE")
+        self.assertEqual([n for n in names if n.endswith(".java")], [])
         for parameter in (b"iconId", b"balloonText", b"MethodParameters"):
             self.assertIn(parameter, tray, "parameter names kept for the IDE")
+        with zipfile.ZipFile(jars["-sources"]) as z:
+            self.assertEqual({n[:-len(".java")] for n in z.namelist() if n.endswith(".java")}, outers)
+            z.extractall(self.path("sources"))
+        with zipfile.ZipFile(jars["-javadoc"]) as z:
+            pages = set(z.namelist())
+        self.assertIn("index.html", pages)
+        for outer in outers:
+            self.assertIn(outer + ".html", pages)
+        javadoc = os.path.join(os.path.dirname(os.path.realpath(TOOLS.javac)), "javadoc")
+        sources = [os.path.join(d, f) for d, _, files in os.walk(self.path("sources")) for f in files
+                   if f.endswith(".java")]
+        r = subprocess.run([javadoc, "--release", "8", "-quiet", "-Xdoclint:all", "-Werror", "-d", self.path("doc")]
+                           + sources, capture_output=True, text=True, timeout=300)
+        self.assertEqual(r.returncode, 0, "every public member has a doc comment:\n" + r.stdout + r.stderr)
 
 
 class ErrorTest(PackCase):

@@ -2,7 +2,6 @@ package com.lumenfold.vexilo.pack;
 
 import java.io.IOException;
 import java.io.PrintStream;
-import javax.imageio.ImageIO;
 
 /** Entry point: turns every failure into one "vexilo-pack: ..." line and an exit code. */
 public final class Main {
@@ -40,7 +39,6 @@ public final class Main {
     public static void main(String[] args) {
         // Pictures are only decoded to check them: no display is ever needed.
         System.setProperty("java.awt.headless", "true");
-        ImageIO.setUseCache(false);
         System.exit(run(args, System.out, System.err));
     }
 

@@ -66,6 +66,7 @@ final class WindowsResources {
      * the header and bounded first, then it is decoded once here, so a damaged one is refused.
      */
     private static void checkDecodes(byte[] data, Path path) throws PackException {
+        ImageIO.setUseCache(false);  // decoded in memory, no temporary files
         try (ImageInputStream in = ImageIO.createImageInputStream(new ByteArrayInputStream(data))) {
             Iterator<ImageReader> readers = ImageIO.getImageReaders(in);
             if (!readers.hasNext()) {

@@ -329,7 +329,8 @@ class ClassPathParityTest(PackCase):
         many = [("r/%d.txt" % i, b"") for i in range(70000)]
         mr = [("META-INF/MANIFEST.MF", manifest("Multi-Release: true"))] + self.cls(
             "v/Which.class", "META-INF/versions/9/v/Which.class")
-        # label, JARs (name, entries), mainclass line, expected output, expected manifest attributes
+        # label, JARs (name, entries), mainclass line, expected output, expected manifest attributes;
+        # the packer's warnings are checked below
         cases = [
             ("services in two JARs",
              [("a.jar", base + self.cls("a/AGreeter.class") + [(services, b"# A\na.AGreeter\n")]),
@@ -370,6 +371,17 @@ class ClassPathParityTest(PackCase):
                 self.assertEqual(packed.stdout, plain.stdout, packed.stderr)
                 for line in expected:
                     self.assertIn(line, packed.stdout.splitlines())
+                warnings = [w for w in r.stderr.splitlines() if "App" not in w]
+                self.assertEqual(warnings, {
+                    "Class-Path in the second": ["vexilo-pack: warning: Class-Path c.jar: the runtime looks for this "
+                                                 "file beside the program file, after the packed classes"],
+                    "Main-Class in the second": ["vexilo-pack: warning: mainclass app.Main: the Main-Class of %s; the "
+                                                 "JARs before it name none" % paths[1]],
+                    "licence files in both": ["vexilo-pack: warning: %s: entry NOTICE.txt already in %s, kept %s's "
+                                              "(same content)" % (paths[1], paths[0], paths[0]),
+                                              "vexilo-pack: warning: %s: licence file kept as META-INF/LICENSE-b "
+                                              "(an earlier JAR has one of that name)" % paths[1]],
+                }.get(label, []))
                 with zipfile.ZipFile(program) as z:
                     text = z.read("META-INF/MANIFEST.MF").decode() if "META-INF/MANIFEST.MF" in z.namelist() else ""
                     found = dict(line.split(": ", 1) for line in text.splitlines() if ": " in line)
@@ -658,8 +670,8 @@ class ConfigCheckTest(PackCase):
         blank_main = make_jar(self.path("m.jar"), [("META-INF/MANIFEST.MF",
                                                     b"Manifest-Version: 1.0\r\nMain-Class:  \r\n\r\n")])
         cases = [
-            ("no mainclass, no Main-Class", b"option x\n", no_main, "names no Main-Class"),
-            ("blank Main-Class", b"option x\n", blank_main, "names no Main-Class"),
+            ("no mainclass, no Main-Class", b"option x\n", no_main, "no JAR's manifest names a Main-Class"),
+            ("blank Main-Class", b"option x\n", blank_main, "no JAR's manifest names a Main-Class"),
             ("empty mainclass", b"option x\nmainclass =\n", no_main, 'config:2: "mainclass" has no class name'),
         ]
         for label, config, jar, fragment in cases:

@@ -29,10 +29,26 @@ final class CountingDigestStream extends FilterOutputStream {
         }
     }
 
+    /** ZipOutputStream writes its headers a byte at a time: this path allocates nothing. */
     @Override
     public void write(int b) throws IOException {
         out.write(b);
-        hold(new byte[] {(byte) b}, 0, 1);
+        if (tail != null) {
+            throw new IllegalStateException("written after the tail was taken");
+        }
+        if (pendingLength == pending.length) {
+            makeRoom();
+        }
+        pending[pendingLength++] = (byte) b;
+        count++;
+    }
+
+    /** Digests all but the last HOLD bytes and moves those to the front. */
+    private void makeRoom() {
+        int digested = pendingLength - HOLD;
+        md5.update(pending, 0, digested);
+        System.arraycopy(pending, digested, pending, 0, HOLD);
+        pendingLength = HOLD;
     }
 
     @Override
@@ -48,10 +64,7 @@ final class CountingDigestStream extends FilterOutputStream {
         count += len;
         while (len > 0) {
             if (pendingLength == pending.length) {
-                int digested = pendingLength - HOLD;
-                md5.update(pending, 0, digested);
-                System.arraycopy(pending, digested, pending, 0, HOLD);
-                pendingLength = HOLD;
+                makeRoom();
             }
             int n = Math.min(len, pending.length - pendingLength);
             System.arraycopy(b, off, pending, pendingLength, n);

@@ -216,6 +216,81 @@ class MergeTest(PackCase):
                 self.assertEqual([w[len("vexilo-pack: warning: "):] for w in warnings], expected)
                 self.assertEqual(self.archive(out).read("e/new"), b"b")
 
+    def test_licence_files_kept(self):
+        """A later JAR's licence texts stay beside the first one's; other duplicates do not."""
+        a = make_jar(self.path("a.jar"), [("META-INF/LICENSE", b"A"), ("META-INF/NOTICE.txt", b"A"),
+                                          ("LICENSE-2.0.md", b"A"), ("META-INF/licenses/Copying", b"A"),
+                                          ("docs/LICENSE", b"A"), ("p/LicenseCheck.class", b"A"),
+                                          ("META-INF/services/LicenseProvider", b"p.A\n")])
+        b = make_jar(self.path("lib b-1.2.jar"), [("META-INF/LICENSE", b"B"), ("META-INF/NOTICE.txt", b"A"),
+                                                  ("LICENSE-2.0.md", b"B"), ("META-INF/licenses/Copying", b"B"),
+                                                  ("docs/LICENSE", b"B"), ("p/LicenseCheck.class", b"B"),
+                                                  ("META-INF/services/LicenseProvider", b"p.B\n")])
+        c = make_jar(self.path("c.jar"), [("META-INF/LICENSE", b"C"), ("META-INF/LICENSE-lib_b-1.2", b"taken")])
+        out, _ = self.pack([a, b, c])
+        z = self.archive(out)
+        expected = {
+            "META-INF/LICENSE": b"A", "META-INF/LICENSE-lib_b-1.2": b"B", "META-INF/LICENSE-c": b"C",
+            "META-INF/LICENSE-lib_b-1.2-c": b"taken",  # c's own file of that name is a licence text too
+            "META-INF/NOTICE.txt": b"A",  # the same text once
+            "LICENSE-2.0.md": b"A", "LICENSE-2.0-lib_b-1.2.md": b"B",
+            "META-INF/licenses/Copying": b"A", "META-INF/licenses/Copying-lib_b-1.2": b"B",
+            "docs/LICENSE": b"A", "p/LicenseCheck.class": b"A",  # not licence texts: first copy wins
+            "META-INF/services/LicenseProvider": b"p.A\np.B\n",
+        }
+        self.assertEqual({n: z.read(n) for n in z.namelist() if n in expected or "LICENSE" in n.upper()
+                          or "Copying" in n}, expected)
+
+    def test_manifests_merged(self):
+        made = []
+
+        def jar(name, text, *entries):
+            """Every case's JARs get a folder of their own: the table is built before any case runs."""
+            os.makedirs(self.path("m%d" % len(made)))
+            made.append(make_jar(self.path("m%d/%s" % (len(made), name)),
+                                 [("META-INF/MANIFEST.MF", text.encode())] + list(entries)))
+            return made[-1]
+
+        def main(text):
+            return "Manifest-Version: 1.0\r\n" + text + "\r\n"
+        section = "Name: p/\r\nSealed: true\r\n\r\n"
+        os.makedirs(self.path("lib"), exist_ok=True)
+        lib = make_jar(self.path("lib/my lib.jar"), [("l.txt", b"l")])
+        # label, JARs, the merged main attributes that matter, the per-entry section names
+        cases = [
+            ("first unchanged keeps its bytes", [jar("a.jar", main("Created-By: a\r\nX-Odd:  spaced \r\n"))],
+             None, None),
+            ("Class-Path: merged JARs dropped, URL escapes and file URLs resolved, order kept",
+             [jar("a.jar", main("Class-Path: x.jar ../lib/my%20lib.jar\r\n")),
+              jar("b.jar", main("Class-Path: y.jar x.jar file:" + self.path("lib/my%20lib.jar") + "\r\n")), lib],
+             {"Class-Path": "x.jar y.jar"}, []),
+            ("Multi-Release from any, Main-Class from the first naming one, sections of all",
+             [jar("a.jar", main("Implementation-Title: A\r\n") + section),
+              jar("b.jar", main("Main-Class: p.B\r\nMulti-Release: TRUE\r\nImplementation-Title: B\r\n")
+                  + "Name: p/\r\nSealed: false\r\n\r\nName: q/\r\nSealed: true\r\n\r\n"),
+              jar("c.jar", main("Main-Class: p.C\r\n"))],
+             {"Main-Class": "p.B", "Multi-Release": "true", "Implementation-Title": "A"}, ["p/", "q/"]),
+            ("a later unreadable one is left out", [jar("a.jar", main("Main-Class: p.A\r\n")),
+                                                    jar("b.jar", "\xff no header\n")],
+             {"Main-Class": "p.A"}, []),
+        ]
+        for label, jars, attributes, sections in cases:
+            with self.subTest(label):
+                out, warnings = self.pack(jars)
+                text = self.archive(out).read("META-INF/MANIFEST.MF")
+                if attributes is None:
+                    self.assertEqual(text, read(jars[0])[30 + len("META-INF/MANIFEST.MF"):][:len(text)])
+                    continue
+                blocks = text.decode().split("\r\n\r\n")
+                found = dict(line.split(": ", 1) for line in blocks[0].splitlines())
+                self.assertEqual({k: found.get(k) for k in attributes}, attributes)
+                names = [b.splitlines()[0][len("Name: "):] for b in blocks[1:] if b.strip()]
+                self.assertEqual(sorted(names), sections)
+                if sections:
+                    self.assertIn("Name: p/\r\nSealed: true", text.decode(), "the first section of a name wins")
+                if "unreadable" in label:
+                    self.assertEqual(len([w for w in warnings if "cannot read META-INF/MANIFEST.MF" in w]), 1)
+
     def test_long_output_name(self):
         """The temporary file's name does not grow with the output's: a name at the limit works."""
         name = "p" * 255
@@ -531,6 +606,10 @@ class ErrorTest(PackCase):
             ("value missing at end", good + ["--jar"], "--jar needs a value"),
             ("option as value", ["--image", "--config", f["config"]] + good[4:], '--image took "--config" as its value'),
             ("stray argument", good + ["stray"], "unexpected argument: stray"),
+            # A value, even one that spells an option: this packs (and is refused for the image).
+            ("-h as a value", good + ["--description", "-h"], "only go into a Windows image"),
+            ("--help as a value", good + ["--company", "--help"], "only go into a Windows image"),
+            ("argument after --", good[:6] + ["--", f["jar"], "--out", f["out"]], "missing --out"),
             ("no --config", good[:2] + good[4:], "missing --config"),
             ("no --jar", good[:4] + good[6:], "missing --jar"),
             ("no --out", good[:6], "missing --out"),

@@ -245,17 +245,20 @@ final class Merger {
         return false;
     }
 
-    /** "META-INF/LICENSE.txt" of lib-1.2.jar becomes "META-INF/LICENSE-lib-1.2.txt", numbered if taken. */
+    /**
+     * "META-INF/LICENSE.txt" of lib-1.2.jar becomes "META-INF/LICENSE-lib-1.2.txt", numbered if
+     * taken. Only a short alphabetic ending counts as the extension: "LICENSE-2.0" keeps its ".0".
+     */
     private String licenceName(String name, Source source) {
         String jar = source.fileName();
         if (jar.toLowerCase(Locale.ROOT).endsWith(".jar")) {
             jar = jar.substring(0, jar.length() - 4);
         }
         jar = jar.replaceAll("[^A-Za-z0-9._-]", "_");
-        int slash = name.lastIndexOf('/');
-        int dot = name.indexOf('.', slash + 1);
-        String stem = dot < 0 ? name : name.substring(0, dot);
-        String extension = dot < 0 ? "" : name.substring(dot);
+        int dot = name.lastIndexOf('.');
+        boolean hasExtension = dot > name.lastIndexOf('/') + 1 && name.substring(dot + 1).matches("[A-Za-z]{1,5}");
+        String stem = hasExtension ? name.substring(0, dot) : name;
+        String extension = hasExtension ? name.substring(dot) : "";
         String candidate = stem + "-" + jar + extension;
         for (int n = 2; byName.containsKey(candidate); n++) {
             candidate = stem + "-" + jar + "-" + n + extension;

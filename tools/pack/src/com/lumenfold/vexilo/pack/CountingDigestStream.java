@@ -14,14 +14,25 @@ import java.util.Arrays;
  */
 final class CountingDigestStream extends FilterOutputStream {
     private static final int HOLD = ZipTail.MAX_TAIL;
+    /** Thrown once more than the limit has been written. */
+    static final class LimitReached extends IOException {
+        private static final long serialVersionUID = 1L;
+
+        LimitReached() {
+            super("the archive is larger than its limit");
+        }
+    }
+
     private final MessageDigest md5;
+    private final long limit;
     private final byte[] pending = new byte[4 * HOLD];
     private int pendingLength;
     private byte[] tail;
     private long count;
 
-    CountingDigestStream(OutputStream out) {
+    CountingDigestStream(OutputStream out, long limit) {
         super(out);
+        this.limit = limit;
         try {
             md5 = MessageDigest.getInstance("MD5");
         } catch (NoSuchAlgorithmException e) {
@@ -32,6 +43,9 @@ final class CountingDigestStream extends FilterOutputStream {
     /** ZipOutputStream writes its headers a byte at a time: this path allocates nothing. */
     @Override
     public void write(int b) throws IOException {
+        if (count >= limit) {
+            throw new LimitReached();
+        }
         out.write(b);
         if (tail != null) {
             throw new IllegalStateException("written after the tail was taken");
@@ -53,6 +67,9 @@ final class CountingDigestStream extends FilterOutputStream {
 
     @Override
     public void write(byte[] b, int off, int len) throws IOException {
+        if (len > limit - count) {
+            throw new LimitReached();
+        }
         out.write(b, off, len);
         hold(b, off, len);
     }

@@ -213,6 +213,9 @@ final class Packer {
                 writeAt(channel, image.checksumOffset, littleEndian(4).putInt((int) sum));
             }
             out.commit();
+        } catch (CountingDigestStream.LimitReached e) {
+            throw new PackException("program file would exceed 2 GiB, more than the launcher can read (the "
+                    + "entries inflate to more than their recorded sizes): " + options.out);
         } catch (IOException e) {
             throw new PackException("cannot write " + options.out + ": " + Inputs.reason(e));
         }
@@ -223,7 +226,8 @@ final class Packer {
         long start = channel.position();
         // Not closed on purpose: that would close the channel, which still needs the back-patches.
         OutputStream buffered = new BufferedOutputStream(Channels.newOutputStream(channel), 64 * 1024);
-        CountingDigestStream counted = new CountingDigestStream(buffered);
+        // Entries that inflate far beyond their recorded sizes stop the run as soon as they pass the limit.
+        CountingDigestStream counted = new CountingDigestStream(buffered, MAX_PROGRAM_SIZE - start);
         ZipOutputStream zip = new ZipOutputStream(counted);
         merger.write(zip);
         zip.finish();

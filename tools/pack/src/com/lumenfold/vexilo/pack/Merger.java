@@ -133,9 +133,6 @@ final class Merger {
                 }
                 continue;
             }
-            if (name.equals(META_INF)) {
-                continue;  // written with the manifest
-            }
             Item winner = byName.get(name);
             boolean service = isService(name) && !entry.isDirectory();
             if (winner == null) {
@@ -393,10 +390,12 @@ final class Merger {
 
     /** Writes the planned archive: manifest first (stream readers only look there), then the rest. */
     void write(ZipOutputStream zip) throws PackException, IOException {
+        boolean directoryWritten = false;
         if (manifestEntry != null) {
             ZipEntry dir = manifestSource.find(META_INF);
             if (dir != null) {
                 putDirectory(zip, META_INF, dir.getTime());
+                directoryWritten = true;
             }
             ZipEntry out = newEntry(MANIFEST, manifestEntry);
             zip.putNextEntry(out);
@@ -405,6 +404,9 @@ final class Merger {
         }
         for (Item item : items) {
             ZipEntry first = item.entries.get(0);
+            if (directoryWritten && item.name.equals(META_INF)) {
+                continue;
+            }
             if (first.isDirectory()) {
                 putDirectory(zip, item.name, first.getTime());
             } else if (item.service && item.sources.size() > 1) {

@@ -44,22 +44,32 @@ final class Merger {
     private static final int ENTRY_OVERHEAD = 30 + 46 + 24;
     private static final Attributes.Name MULTI_RELEASE = new Attributes.Name("Multi-Release");
 
-    /** One entry of the merged archive, copied from one source or joined from several. */
+    /**
+     * One entry of the merged archive, copied from one source or joined from several. Large JARs
+     * have many entries: an item keeps the entry's name, CRC and size, not the entry itself, and
+     * looks the entry up again when it is written.
+     */
     private static final class Item {
         final String name;
-        final List<Source> sources = new ArrayList<>();
-        final List<ZipEntry> entries = new ArrayList<>();
-        final boolean service;
+        final Source source;
+        /** The entry's name in its source: the same string as name unless prefixed or renamed. */
+        final String entryName;
+        final long size;
+        final long crc;
+        /** Service files only: the later copies to join, in order. */
+        List<Source> joined;
 
         Item(String name, Source source, ZipEntry entry, boolean service) {
             this.name = name;
-            this.service = service;
-            add(source, entry);
+            this.source = source;
+            this.entryName = entry.getName().equals(name) ? name : entry.getName();
+            this.size = entry.getSize();
+            this.crc = entry.getCrc();
+            this.joined = service ? new ArrayList<>() : null;
         }
 
-        void add(Source source, ZipEntry entry) {
-            sources.add(source);
-            entries.add(entry);
+        boolean sameData(ZipEntry other) {
+            return size == other.getSize() && crc == other.getCrc() && crc != -1;
         }
     }
 
@@ -139,18 +149,18 @@ final class Merger {
                 add(new Item(name, source, entry, service), entry);
             } else if (entry.isDirectory()) {
                 continue;
-            } else if (winner.service) {
-                winner.add(source, entry);
+            } else if (winner.joined != null) {
+                winner.joined.add(source);
                 estimate += Math.max(0, entry.getSize());
-            } else if (isLicence(name) && !sameData(winner.entries.get(0), entry)) {
+            } else if (isLicence(name) && !winner.sameData(entry)) {
                 String kept = licenceName(name, source);
                 add(new Item(kept, source, entry, false), entry);
                 lossesOf(source).renamedLicences.add(kept);
             } else {
                 Losses lost = lossesOf(source);
-                lost.winners.add(winner.sources.get(0).label);
+                lost.winners.add(winner.source.label);
                 lost.names.add(name);
-                if (!sameData(winner.entries.get(0), entry)) {
+                if (!winner.sameData(entry)) {
                     lost.differing++;
                 }
             }
@@ -261,10 +271,6 @@ final class Merger {
             candidate = stem + "-" + jar + "-" + n + extension;
         }
         return candidate;
-    }
-
-    private static boolean sameData(ZipEntry a, ZipEntry b) {
-        return a.getSize() == b.getSize() && a.getCrc() == b.getCrc() && a.getCrc() != -1;
     }
 
     /**
@@ -403,19 +409,19 @@ final class Merger {
             zip.closeEntry();
         }
         for (Item item : items) {
-            ZipEntry first = item.entries.get(0);
             if (directoryWritten && item.name.equals(META_INF)) {
                 continue;
             }
+            ZipEntry first = entry(item.source, item.entryName);
             if (first.isDirectory()) {
                 putDirectory(zip, item.name, first.getTime());
-            } else if (item.service && item.sources.size() > 1) {
+            } else if (item.joined != null && !item.joined.isEmpty()) {
                 zip.putNextEntry(newEntry(item.name, first));
-                zip.write(joinServices(item));
+                zip.write(joinServices(item, first));
                 zip.closeEntry();
             } else {
                 zip.putNextEntry(newEntry(item.name, first));
-                copyData(zip, item.sources.get(0), first);
+                copyData(zip, item.source, first);
                 zip.closeEntry();
             }
         }
@@ -444,10 +450,14 @@ final class Merger {
     }
 
     /** Provider lines of every JAR in order, each provider once; comments and blanks dropped. */
-    private byte[] joinServices(Item item) throws PackException {
+    private byte[] joinServices(Item item, ZipEntry first) throws PackException {
         Set<String> providers = new LinkedHashSet<>();
-        for (int i = 0; i < item.sources.size(); i++) {
-            String text = new String(readWhole(item.sources.get(i), item.entries.get(i)), StandardCharsets.UTF_8);
+        List<Source> sources = new ArrayList<>();
+        sources.add(item.source);
+        sources.addAll(item.joined);
+        for (Source source : sources) {
+            ZipEntry entry = source == item.source ? first : entry(source, source.entryNameOf(item.name));
+            String text = new String(readWhole(source, entry), StandardCharsets.UTF_8);
             for (String line : text.split("\r\n|\r|\n")) {
                 int hash = line.indexOf('#');
                 String provider = (hash < 0 ? line : line.substring(0, hash)).trim();
@@ -489,6 +499,16 @@ final class Merger {
         }
         verify(source, entry, crc, total);
         return out.toByteArray();
+    }
+
+    /** The entry planned from the central directory, looked up again by its name. */
+    private static ZipEntry entry(Source source, String entryName) throws PackException {
+        ZipEntry entry = source.zip.getEntry(entryName);
+        if (entry == null) {
+            throw new PackException("corrupt JAR/ZIP archive " + source.label + ": entry " + entryName
+                    + " is listed but cannot be found");
+        }
+        return entry;
     }
 
     private static ZipEntry nextEntry(Source source, Enumeration<? extends ZipEntry> entries)

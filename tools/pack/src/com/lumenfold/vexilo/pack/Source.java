@@ -74,6 +74,11 @@ final class Source implements Closeable {
         return keepSplash || !isSplashClass(target) ? target : null;
     }
 
+    /** The name in this source of the entry that becomes targetName in the merged archive. */
+    String entryNameOf(String targetName) {
+        return prefix + targetName;
+    }
+
     /** Looks an entry up by its name in the merged archive. */
     ZipEntry find(String targetName) {
         ZipEntry entry = zip.getEntry(prefix + targetName);

@@ -32,7 +32,8 @@ dist: linux windows
 	x86_64-w64-mingw32-strip -o $(DIST)/launcher-console.exe $(BUILD)/windows/launcher-console.exe
 	strip -o $(DIST)/launcher-gui $(BUILD)/linux/launcher-gui
 	strip -o $(DIST)/launcher-console $(BUILD)/linux/launcher-console
-	cp $(BUILD)/linux/tools/pack/vexilo-pack.jar $(BUILD)/linux/tools/pack/vexilo-api.jar $(DIST)/
+	cp $(BUILD)/linux/tools/pack/vexilo-pack.jar $(BUILD)/linux/tools/pack/vexilo-api.jar \
+	  $(BUILD)/linux/tools/pack/vexilo-api-sources.jar $(BUILD)/linux/tools/pack/vexilo-api-javadoc.jar $(DIST)/
 	install -m 755 tools/pack/vexilo-pack.sh $(DIST)/vexilo-pack
 	install -m 644 tools/pack/vexilo-pack.cmd $(DIST)/vexilo-pack.cmd
 	@echo "Built into $(DIST)"

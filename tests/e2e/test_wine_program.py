@@ -712,21 +712,26 @@ class PackerScriptTest(WineProgramCase):
         return out.returncode, out.stdout.decode("cp1252").splitlines(), out.stderr.decode("cp1252")
 
     def test_script_finds_its_jar_and_java(self):
-        folder = self.ws.root / "dist dir"
-        folder.mkdir()
-        shutil.copy(REPO / "tools" / "pack" / "vexilo-pack.cmd", folder)
-        status, _, errors = self.run_script(folder, None)
-        self.assertEqual(status, 1, errors)
-        self.assertIn("vexilo-pack: cannot find", errors)
-        (folder / "vexilo-pack.jar").write_bytes(b"PK\5\6" + bytes(18))
-        status, _, errors = self.run_script(folder, self.ws.root / "nowhere")
-        self.assertEqual(status, 1)
-        self.assertIn("JAVA_HOME is set but", errors)
-        (self.ws.root / "jdk" / "bin").mkdir(parents=True)
-        shutil.copy(TOOLS / "echo_args.exe", self.ws.root / "jdk" / "bin" / "java.exe")
-        status, lines, errors = self.run_script(folder, self.ws.root / "jdk")
-        self.assertEqual(status, 3, errors)
-        self.assertEqual(lines, ["-jar", TARGET.path(folder / "vexilo-pack.jar"), "--help", "two words"])
+        # Parentheses in either path must not end a block of the script early; "&" stays literal.
+        for folder_name, jdk_name in (("dist dir", "jdk"), ("dist (x86)", "jdk (x86) & more")):
+            with self.subTest(folder_name):
+                folder = self.ws.root / folder_name
+                folder.mkdir()
+                shutil.copy(REPO / "tools" / "pack" / "vexilo-pack.cmd", folder)
+                status, _, errors = self.run_script(folder, None)
+                self.assertEqual(status, 1, errors)
+                self.assertIn("vexilo-pack: cannot find", errors)
+                (folder / "vexilo-pack.jar").write_bytes(b"PK\5\6" + bytes(18))
+                status, _, errors = self.run_script(folder, self.ws.root / ("nowhere " + jdk_name))
+                self.assertEqual(status, 1)
+                self.assertIn("JAVA_HOME is set but", errors)
+                self.assertIn(jdk_name, errors)
+                jdk = self.ws.root / jdk_name
+                (jdk / "bin").mkdir(parents=True)
+                shutil.copy(TOOLS / "echo_args.exe", jdk / "bin" / "java.exe")
+                status, lines, errors = self.run_script(folder, jdk)
+                self.assertEqual(status, 3, errors)
+                self.assertEqual(lines, ["-jar", TARGET.path(folder / "vexilo-pack.jar"), "--help", "two words"])
 
 
 def tray_record(label, size, uid, icon, tip, info, title, kind, shown):

@@ -91,17 +91,17 @@ class PackCase(unittest.TestCase):
         cmd = [TOOLS.java, "-jar", packer or TOOLS.bare_jar] + list(args)
         return subprocess.run(cmd, capture_output=True, text=True, env=env, timeout=120)
 
-    def pack(self, jars, image=None, config=b"mainclass App\n", packer=None, extra=()):
-        """Packs into out.bin and returns (output bytes, stderr lines). Unless a JAR holds App.class,
-        one that does comes last, so the main class check passes."""
+    def pack(self, jars, image=None, config=b"mainclass App\n", packer=None, extra=(), tail=(), out="out.bin"):
+        """Packs into out and returns (output bytes, stderr lines). Unless a JAR holds App.class,
+        one that does comes last, so the main class check passes. tail: arguments after the JARs."""
         args = ["--image", self.write("image", image or fake_image()),
-                "--config", self.write("config", config), "--out", self.path("out.bin")] + list(extra)
+                "--config", self.write("config", config), "--out", self.path(out)] + list(extra)
         for jar in jars + ([] if any(has_entry(j, "App.class") for j in jars)
                            else [make_jar(self.path("main.jar"), [("App.class", b"app")])]):
             args += ["--jar", jar]
-        r = self.run_pack(*args, packer=packer)
+        r = self.run_pack(*args + list(tail), packer=packer)
         self.assertEqual(r.returncode, 0, r.stderr)
-        return read(self.path("out.bin")), r.stderr.splitlines()
+        return read(self.path(out)), r.stderr.splitlines()
 
     def archive(self, out):
         z = zipfile.ZipFile(self.write("cut.zip", split_output(out)["archive"]))
@@ -197,6 +197,106 @@ class MergeTest(PackCase):
             self.assertIn("d/x", warning)
             self.assertIn(loser, warning)
 
+    def test_duplicates_summed_up_per_jar(self):
+        a = make_jar(self.path("a.jar"), [("d/", None)] + [("d/%d" % i, b"a") for i in range(5)])
+        b = make_jar(self.path("b.jar"), [("d/", None)] + [("d/%d" % i, b"a" if i < 3 else b"b") for i in range(5)]
+                     + [("e/new", b"b")])
+        c = make_jar(self.path("-c.jar"), [("d/0", b"c"), ("e/new", b"c")])
+        b_line = "%s: 5 entries already in %s, kept %s's (2 with other content)" % (b, a, a)
+        c_line = "%s: 2 entries already in %s, %s, kept the first copies (2 with other content)" % (c, a, b)
+        cases = [
+            ([], [b_line, c_line]),
+            (["--verbose"], [b_line] + ["%s: duplicate d/%d ignored" % (b, i) for i in range(5)]
+             + [c_line, "%s: duplicate d/0 ignored" % c, "%s: duplicate e/new ignored" % c]),
+        ]
+        for extra, expected in cases:
+            with self.subTest(extra):
+                # "--" ends the options: a JAR whose name starts with "-" comes after it.
+                out, warnings = self.pack([a, b], extra=extra, tail=["--", c])
+                self.assertEqual([w[len("vexilo-pack: warning: "):] for w in warnings], expected)
+                self.assertEqual(self.archive(out).read("e/new"), b"b")
+
+    def test_licence_files_kept(self):
+        """A later JAR's licence texts stay beside the first one's; other duplicates do not."""
+        a = make_jar(self.path("a.jar"), [("META-INF/LICENSE", b"A"), ("META-INF/NOTICE.txt", b"A"),
+                                          ("LICENSE-2.0.md", b"A"), ("META-INF/licenses/Copying", b"A"),
+                                          ("docs/LICENSE", b"A"), ("p/LicenseCheck.class", b"A"),
+                                          ("META-INF/services/LicenseProvider", b"p.A\n")])
+        b = make_jar(self.path("lib b-1.2.jar"), [("META-INF/LICENSE", b"B"), ("META-INF/NOTICE.txt", b"A"),
+                                                  ("LICENSE-2.0.md", b"B"), ("META-INF/licenses/Copying", b"B"),
+                                                  ("docs/LICENSE", b"B"), ("p/LicenseCheck.class", b"B"),
+                                                  ("META-INF/services/LicenseProvider", b"p.B\n")])
+        c = make_jar(self.path("c.jar"), [("META-INF/LICENSE", b"C"), ("META-INF/LICENSE-lib_b-1.2", b"taken")])
+        out, _ = self.pack([a, b, c])
+        z = self.archive(out)
+        expected = {
+            "META-INF/LICENSE": b"A", "META-INF/LICENSE-lib_b-1.2": b"B", "META-INF/LICENSE-c": b"C",
+            "META-INF/LICENSE-lib_b-1.2-c": b"taken",  # c's own file of that name is a licence text too
+            "META-INF/NOTICE.txt": b"A",  # the same text once
+            "LICENSE-2.0.md": b"A", "LICENSE-2.0-lib_b-1.2.md": b"B",
+            "META-INF/licenses/Copying": b"A", "META-INF/licenses/Copying-lib_b-1.2": b"B",
+            "docs/LICENSE": b"A", "p/LicenseCheck.class": b"A",  # not licence texts: first copy wins
+            "META-INF/services/LicenseProvider": b"p.A\np.B\n",
+        }
+        self.assertEqual({n: z.read(n) for n in z.namelist() if n in expected or "LICENSE" in n.upper()
+                          or "Copying" in n}, expected)
+
+    def test_manifests_merged(self):
+        made = []
+
+        def jar(name, text, *entries):
+            """Every case's JARs get a folder of their own: the table is built before any case runs."""
+            os.makedirs(self.path("m%d" % len(made)))
+            made.append(make_jar(self.path("m%d/%s" % (len(made), name)),
+                                 [("META-INF/MANIFEST.MF", text.encode())] + list(entries)))
+            return made[-1]
+
+        def main(text):
+            return "Manifest-Version: 1.0\r\n" + text + "\r\n"
+        section = "Name: p/\r\nSealed: true\r\n\r\n"
+        os.makedirs(self.path("lib"), exist_ok=True)
+        lib = make_jar(self.path("lib/my lib.jar"), [("l.txt", b"l")])
+        # label, JARs, the merged main attributes that matter, the per-entry section names
+        cases = [
+            ("first unchanged keeps its bytes", [jar("a.jar", main("Created-By: a\r\nX-Odd:  spaced \r\n"))],
+             None, None),
+            ("Class-Path: merged JARs dropped, URL escapes and file URLs resolved, order kept",
+             [jar("a.jar", main("Class-Path: x.jar ../lib/my%20lib.jar\r\n")),
+              jar("b.jar", main("Class-Path: y.jar x.jar file:" + self.path("lib/my%20lib.jar") + "\r\n")), lib],
+             {"Class-Path": "x.jar y.jar"}, []),
+            ("Multi-Release from any, Main-Class from the first naming one, sections of all",
+             [jar("a.jar", main("Implementation-Title: A\r\n") + section),
+              jar("b.jar", main("Main-Class: p.B\r\nMulti-Release: TRUE\r\nImplementation-Title: B\r\n")
+                  + "Name: p/\r\nSealed: false\r\n\r\nName: q/\r\nSealed: true\r\n\r\n"),
+              jar("c.jar", main("Main-Class: p.C\r\n"))],
+             {"Main-Class": "p.B", "Multi-Release": "true", "Implementation-Title": "A"}, ["p/", "q/"]),
+            ("a later unreadable one is left out", [jar("a.jar", main("Main-Class: p.A\r\n")),
+                                                    jar("b.jar", "\xff no header\n")],
+             {"Main-Class": "p.A"}, []),
+        ]
+        for label, jars, attributes, sections in cases:
+            with self.subTest(label):
+                out, warnings = self.pack(jars)
+                text = self.archive(out).read("META-INF/MANIFEST.MF")
+                if attributes is None:
+                    self.assertEqual(text, read(jars[0])[30 + len("META-INF/MANIFEST.MF"):][:len(text)])
+                    continue
+                blocks = text.decode().split("\r\n\r\n")
+                found = dict(line.split(": ", 1) for line in blocks[0].splitlines())
+                self.assertEqual({k: found.get(k) for k in attributes}, attributes)
+                names = [b.splitlines()[0][len("Name: "):] for b in blocks[1:] if b.strip()]
+                self.assertEqual(sorted(names), sections)
+                if sections:
+                    self.assertIn("Name: p/\r\nSealed: true", text.decode(), "the first section of a name wins")
+                if "unreadable" in label:
+                    self.assertEqual(len([w for w in warnings if "cannot read META-INF/MANIFEST.MF" in w]), 1)
+
+    def test_long_output_name(self):
+        """The temporary file's name does not grow with the output's: a name at the limit works."""
+        name = "p" * 255
+        out, _ = self.pack([make_jar(self.path("a.jar"), [("x", b"x")])], out=name)
+        self.assertEqual(out[:4], fake_image()[:4])
+
     def test_manifest_of_later_jar_goes_first(self):
         a = make_jar(self.path("a.jar"), [("a.txt", b"a")])
         b = make_jar(self.path("b.jar"),
@@ -221,6 +321,164 @@ class MergeTest(PackCase):
                 self.assertEqual(info.date_time, (2001, 2, 3, 4, 5, 6))
                 expected = zipfile.ZIP_STORED if info.is_dir() else zipfile.ZIP_DEFLATED
                 self.assertEqual(info.compress_type, expected)
+
+
+MAIN_SOURCE = b"""package app;
+import java.util.*;
+public class Main {
+    public static void main(String[] args) throws Exception {
+        System.out.println("main " + Main.class.getName());
+        List<String> names = new ArrayList<>();
+        for (Object provider : ServiceLoader.load(Class.forName("spi.Greeter"))) {
+            names.add(provider.getClass().getName());
+        }
+        System.out.println("providers " + names);
+        System.out.println("extra " + call("c.Extra"));
+        System.out.println("which " + call("v.Which"));
+        System.out.println("resource " + (Main.class.getResource("/r/69999.txt") != null));
+    }
+    static Object call(String name) throws Exception {
+        try {
+            return Class.forName(name).getMethod("name").invoke(null);
+        } catch (ClassNotFoundException e) {
+            return "missing";
+        }
+    }
+}
+"""
+
+
+def manifest(*lines):
+    return ("Manifest-Version: 1.0\r\n" + "".join(line + "\r\n" for line in lines) + "\r\n").encode()
+
+
+class ClassPathParityTest(PackCase):
+    """JAR sets packed into a program for the real Linux image and runtime, which must behave as
+    `java -cp` over the same JARs does."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.image = os.path.join(TOOLS.dist, "launcher-console")
+        if not os.path.exists(cls.image):
+            raise unittest.SkipTest("no Linux image in " + TOOLS.dist)
+        cls.build = tempfile.mkdtemp(prefix="vexilo-parity-")
+        sources = {
+            "app/Main.java": MAIN_SOURCE,
+            "spi/Greeter.java": b"package spi; public interface Greeter {}",
+            "a/AGreeter.java": b"package a; public class AGreeter implements spi.Greeter {}",
+            "b/BGreeter.java": b"package b; public class BGreeter implements spi.Greeter {}",
+            "c/Extra.java": b'package c; public class Extra { public static String name() { return "found"; } }',
+            "v/Which.java": b'package v; public class Which { public static String name() { return "base"; } }',
+            "v9/v/Which.java": b'package v; public class Which { public static String name() { return "nine"; } }',
+        }
+        for name, text in sources.items():
+            os.makedirs(os.path.dirname(os.path.join(cls.build, "src", name)), exist_ok=True)
+            with open(os.path.join(cls.build, "src", name), "wb") as f:
+                f.write(text)
+        src = os.path.join(cls.build, "src")
+        common = [os.path.join(src, n) for n in sources if not n.startswith("v9/")]
+        subprocess.run([TOOLS.javac, "--release", "8", "-nowarn", "-Xlint:-options", "-d", cls.build + "/classes"]
+                       + common, check=True, capture_output=True)
+        subprocess.run([TOOLS.javac, "--release", "9", "-d", cls.build + "/classes9",
+                        os.path.join(src, "v9/v/Which.java")], check=True, capture_output=True)
+        cls.classes = {}
+        for root, folder in ((cls.build + "/classes", ""), (cls.build + "/classes9", "META-INF/versions/9/")):
+            for dirpath, _, files in os.walk(root):
+                for file in files:
+                    full = os.path.join(dirpath, file)
+                    cls.classes[folder + os.path.relpath(full, root)] = read(full)
+        java_home = os.path.dirname(os.path.dirname(os.path.realpath(TOOLS.java)))
+        cls.libjvm = os.path.join(java_home, "lib", "server", "libjvm.so")
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.build, ignore_errors=True)
+
+    def cls(self, *names):
+        return [(n, self.classes[n]) for n in names]
+
+    def test_program_runs_like_the_class_path(self):
+        # Every JAR set starts with a JAR with a manifest, as real ones have: a later one's is merged.
+        base = [("META-INF/MANIFEST.MF", manifest("Created-By: a"))] + self.cls("app/Main.class", "spi/Greeter.class")
+        services = "META-INF/services/spi.Greeter"
+        many = [("r/%d.txt" % i, b"") for i in range(70000)]
+        mr = [("META-INF/MANIFEST.MF", manifest("Multi-Release: true"))] + self.cls(
+            "v/Which.class", "META-INF/versions/9/v/Which.class")
+        # label, JARs (name, entries), mainclass line, expected output, expected manifest attributes;
+        # the packer's warnings are checked below
+        cases = [
+            ("services in two JARs",
+             [("a.jar", base + self.cls("a/AGreeter.class") + [(services, b"# A\na.AGreeter\n")]),
+              ("b.jar", self.cls("b/BGreeter.class") + [(services, b"b.BGreeter # B\r\na.AGreeter\n")])],
+             True, ["providers [a.AGreeter, b.BGreeter]"], {}),
+            ("Class-Path in the second",
+             [("a.jar", base),
+              ("b.jar", [("META-INF/MANIFEST.MF", manifest("Class-Path: c.jar a.jar"))]),
+              ("c.jar", self.cls("c/Extra.class"))],
+             True, ["extra found"], {"Class-Path": "c.jar", "Created-By": "a"}),
+            ("Multi-Release in the second", [("a.jar", base), ("b.jar", mr)], True, ["which nine"],
+             {"Multi-Release": "true"}),
+            ("Main-Class in the second",
+             [("a.jar", base),
+              ("b.jar", [("META-INF/MANIFEST.MF", manifest("Main-Class: app.Main", "Created-By: b"))])],
+             False, ["main app.Main"], {"Main-Class": "app.Main", "Created-By": "a"}),
+            ("70,000 entries", [("a.jar", base), ("b.jar", many)], True, ["resource true"], {}),
+            ("licence files in both",
+             [("a.jar", base + [("META-INF/LICENSE", b"A licence"), ("NOTICE.txt", b"A notice")]),
+              ("b.jar", [("META-INF/LICENSE", b"B licence"), ("NOTICE.txt", b"A notice")])],
+             True, ["main app.Main"], {}),
+        ]
+        for label, jars, mainclass, expected, attributes in cases:
+            with self.subTest(label):
+                folder = tempfile.mkdtemp(dir=self.dir)
+                paths = [make_jar(os.path.join(folder, name), entries) for name, entries in jars]
+                merged = [p for p in paths if not (label.startswith("Class-Path") and p.endswith("c.jar"))]
+                config = ("mainclass app.Main\n" if mainclass else "") + "jvmdll %s\n" % self.libjvm
+                program = os.path.join(folder, "program")
+                args = ["--image", self.image, "--config", self.write("config", config.encode()), "--out", program]
+                r = self.run_pack(*args + [a for p in merged for a in ("--jar", p)], packer=TOOLS.packer_jar)
+                self.assertEqual(r.returncode, 0, r.stderr)
+                env = {k: v for k, v in os.environ.items() if k not in ("JAVA_TOOL_OPTIONS", "_JAVA_OPTIONS")}
+                packed = subprocess.run([program], capture_output=True, text=True, cwd=folder, env=env, timeout=120)
+                plain = subprocess.run([TOOLS.java, "-cp", os.pathsep.join(merged), "app.Main"], capture_output=True,
+                                       text=True, cwd=folder, env=env, timeout=120)
+                self.assertEqual((plain.returncode, packed.returncode), (0, 0), plain.stderr + packed.stderr)
+                self.assertEqual(packed.stdout, plain.stdout, packed.stderr)
+                for line in expected:
+                    self.assertIn(line, packed.stdout.splitlines())
+                warnings = [w for w in r.stderr.splitlines() if "App" not in w]
+                self.assertEqual(warnings, {
+                    "Class-Path in the second": ["vexilo-pack: warning: Class-Path c.jar: the runtime looks for this "
+                                                 "file beside the program file, after the packed classes"],
+                    "Main-Class in the second": ["vexilo-pack: warning: mainclass app.Main: the Main-Class of %s; the "
+                                                 "JARs before it name none" % paths[1]],
+                    "licence files in both": ["vexilo-pack: warning: %s: entry NOTICE.txt already in %s, kept %s's "
+                                              "(same content)" % (paths[1], paths[0], paths[0]),
+                                              "vexilo-pack: warning: %s: licence file kept as META-INF/LICENSE-b "
+                                              "(an earlier JAR has one of that name)" % paths[1]],
+                }.get(label, []))
+                with zipfile.ZipFile(program) as z:
+                    text = z.read("META-INF/MANIFEST.MF").decode() if "META-INF/MANIFEST.MF" in z.namelist() else ""
+                    found = dict(line.split(": ", 1) for line in text.splitlines() if ": " in line)
+                    self.assertEqual({k: found.get(k) for k in attributes}, attributes)
+                    if label.startswith("licence"):
+                        texts = sorted(z.read(n) for n in z.namelist() if "LICENSE" in n or "NOTICE" in n)
+                        self.assertEqual(texts, [b"A licence", b"A notice", b"B licence"], z.namelist())
+                    if label.startswith("70,000"):
+                        self.check_zip64_end(read(program))
+
+    def check_zip64_end(self, data):
+        """Every end record's offsets are the ones a reader of the whole file uses."""
+        end = data.rindex(b"PK\5\6")
+        locator = end - 20
+        self.assertEqual(data[locator:locator + 4], b"PK\6\7")
+        (record,) = struct.unpack_from("<Q", data, locator + 8)
+        self.assertEqual(data[record:record + 4], b"PK\6\6", "the locator gives a position in the file")
+        size, offset = struct.unpack_from("<QQ", data, record + 40)
+        self.assertEqual(data[record - size:record - size + 4], b"PK\1\2")
+        archive = split_output(data)
+        self.assertEqual(len(data) - archive["arclen"] + offset, record - size, "the directory's archive offset")
+        self.assertEqual(archive["digest"], hashlib.md5(archive["archive"]).digest())
 
 
 class CompanionTest(PackCase):
@@ -274,20 +532,37 @@ class BuiltCompanionTest(PackCase):
                 self.assertEqual(names & built, expected)
 
 
-    def test_api_jar_matches_the_companions(self):
-        api = os.path.join(TOOLS.dist, "vexilo-api.jar")
-        if not os.path.exists(api):
-            self.skipTest("no " + api)
+    def test_api_jars(self):
+        """Classes only in the API JAR (a source there would be compiled into the application),
+        sources and HTML documentation beside it, with a comment on every public member."""
+        jars = {kind: os.path.join(TOOLS.dist, "vexilo-api%s.jar" % kind) for kind in ("", "-sources", "-javadoc")}
+        missing = [path for path in jars.values() if not os.path.exists(path)]
+        if missing:
+            self.skipTest("not built: %s" % missing)
         with zipfile.ZipFile(TOOLS.packer_jar) as z:
             built = {n[len("companion/"):] for n in z.namelist() if n.startswith("companion/") and n.endswith(".class")}
-        with zipfile.ZipFile(api) as z:
+        outers = {n.split("$")[0].replace(".class", "") for n in built}
+        with zipfile.ZipFile(jars[""]) as z:
             names = set(z.namelist())
             tray = z.read(VXO + "SystemTray.class")
         self.assertEqual({n for n in names if n.endswith(".class")}, built)
-        for outer in {n.split("$")[0].replace(".class", "") for n in built}:
-            self.assertIn(outer + ".java", names, "sources for the IDE")
+        self.assertEqual([n for n in names if n.endswith(".java")], [])
         for parameter in (b"iconId", b"balloonText", b"MethodParameters"):
             self.assertIn(parameter, tray, "parameter names kept for the IDE")
+        with zipfile.ZipFile(jars["-sources"]) as z:
+            self.assertEqual({n[:-len(".java")] for n in z.namelist() if n.endswith(".java")}, outers)
+            z.extractall(self.path("sources"))
+        with zipfile.ZipFile(jars["-javadoc"]) as z:
+            pages = set(z.namelist())
+        self.assertIn("index.html", pages)
+        for outer in outers:
+            self.assertIn(outer + ".html", pages)
+        javadoc = os.path.join(os.path.dirname(os.path.realpath(TOOLS.javac)), "javadoc")
+        sources = [os.path.join(d, f) for d, _, files in os.walk(self.path("sources")) for f in files
+                   if f.endswith(".java")]
+        r = subprocess.run([javadoc, "--release", "8", "-quiet", "-Xdoclint:all", "-Werror", "-d", self.path("doc")]
+                           + sources, capture_output=True, text=True, timeout=300)
+        self.assertEqual(r.returncode, 0, "every public member has a doc comment:\n" + r.stdout + r.stderr)
 
 
 class ErrorTest(PackCase):
@@ -318,7 +593,10 @@ class ErrorTest(PackCase):
         self.write("empty.jar", b"")
         os.mkdir(self.path("dir"))
         os.symlink(f["jar"], self.path("link.jar"))
-        originals = {p: read(p) for p in (f["image"], f["config"], f["jar"])}
+        api_jar = os.path.join(os.path.dirname(TOOLS.bare_jar), "vexilo-api.jar")
+        shutil.copy(f["jar"], api_jar)
+        self.addCleanup(os.remove, api_jar)
+        originals = {p: read(p) for p in (f["image"], f["config"], f["jar"], TOOLS.bare_jar, api_jar)}
         cases = [
             ("no arguments", [], "missing --image"),
             ("unknown option", good + ["--frobnicate", "x"], "unknown option: --frobnicate"),
@@ -326,8 +604,12 @@ class ErrorTest(PackCase):
             ("duplicated --config", good + ["--config", f["config"]], "--config given more than once"),
             ("duplicated --out", good + ["--out", f["out"]], "--out given more than once"),
             ("value missing at end", good + ["--jar"], "--jar needs a value"),
-            ("option as value", ["--image", "--config", f["config"]] + good[4:], "--image needs a value"),
+            ("option as value", ["--image", "--config", f["config"]] + good[4:], '--image took "--config" as its value'),
             ("stray argument", good + ["stray"], "unexpected argument: stray"),
+            # A value, even one that spells an option: this packs (and is refused for the image).
+            ("-h as a value", good + ["--description", "-h"], "only go into a Windows image"),
+            ("--help as a value", good + ["--company", "--help"], "only go into a Windows image"),
+            ("argument after --", good[:6] + ["--", f["jar"], "--out", f["out"]], "missing --out"),
             ("no --config", good[:2] + good[4:], "missing --config"),
             ("no --jar", good[:4] + good[6:], "missing --jar"),
             ("no --out", good[:6], "missing --out"),
@@ -350,6 +632,8 @@ class ErrorTest(PackCase):
             ("output links to the jar", self.path("link.jar"), "overwrite an input"),
             ("output is a directory", self.path("dir"), "output is a directory"),
             ("output directory missing", self.path("no/out"), "cannot write " + self.path("no/out")),
+            ("output is the packer's JAR", TOOLS.bare_jar, "the packer's own bare.jar"),
+            ("output is the API JAR beside it", api_jar, "the packer's own vexilo-api.jar"),
         ]
         cases += [(label, self.args(f["image"], f["config"], f["jar"], out), fragment)
                   for label, out, fragment in outputs]
@@ -363,6 +647,14 @@ class ErrorTest(PackCase):
     def test_bad_contents(self):
         f = self.inputs()
         empty_jar = make_jar(self.path("empty.jar"), [])
+        damaged = bytearray(read(make_jar(self.path("crc.jar"), [("x.class", b"x"), ("p/Data.bin", b"hello world")])))
+        damaged[damaged.index(b"hello world")] ^= 0x20
+        self.write("crc.jar", bytes(damaged))
+        # A small file whose central directory says its one entry is 2 GiB: refused before writing.
+        huge = bytearray(read(make_jar(self.path("huge.jar"), [("x.class", b"x"), ("big.bin", b"0123456789")])))
+        central = huge.rindex(b"PK\1\2")
+        huge[central + 20:central + 28] = struct.pack("<II", 0x7FFFFFF0, 0x7FFFFFF0)
+        self.write("huge.jar", bytes(huge))
         cases = [
             ("image without slot", dict(image=b"\x7fELF no marker here"), "no archive-length slot"),
             ("image with two slots", dict(image=fake_image(slots=2)), "more than one archive-length slot"),
@@ -372,6 +664,9 @@ class ErrorTest(PackCase):
             ("odd-length UTF-16", dict(config=b"\xff\xfea\0b"), "not valid"),
             ("config with NUL", dict(config=b"a=1\0b=2\n"), "NUL"),
             ("only empty jars", dict(jar=empty_jar), "nothing to pack"),
+            ("corrupt CRC", dict(jar=self.path("crc.jar")),
+             "corrupt entry p/Data.bin in %s: CRC" % self.path("crc.jar")),
+            ("2 GiB from the central directory", dict(jar=self.path("huge.jar")), "would be about 2048 MiB; it must stay below 2 GiB"),
         ]
         for label, change, fragment in cases:
             with self.subTest(label):
@@ -454,8 +749,8 @@ class ConfigCheckTest(PackCase):
         blank_main = make_jar(self.path("m.jar"), [("META-INF/MANIFEST.MF",
                                                     b"Manifest-Version: 1.0\r\nMain-Class:  \r\n\r\n")])
         cases = [
-            ("no mainclass, no Main-Class", b"option x\n", no_main, "names no Main-Class"),
-            ("blank Main-Class", b"option x\n", blank_main, "names no Main-Class"),
+            ("no mainclass, no Main-Class", b"option x\n", no_main, "no JAR's manifest names a Main-Class"),
+            ("blank Main-Class", b"option x\n", blank_main, "no JAR's manifest names a Main-Class"),
             ("empty mainclass", b"option x\nmainclass =\n", no_main, 'config:2: "mainclass" has no class name'),
         ]
         for label, config, jar, fragment in cases:
@@ -554,7 +849,10 @@ class WindowsImageTest(PackCase):
 
     @unittest.skipUnless(shutil.which("wrestool"), "icoutils not installed")
     def test_manifest_and_version_choices(self):
-        own = self.write("own.manifest", b'<?xml version="1.0"?><assembly manifestVersion="1.0"/>')
+        own = self.write("own.manifest", b'<?xml version="1.0"?><assembly xmlns="urn:schemas-microsoft-com:asm.v1"'
+                         b' manifestVersion="1.0"/>')
+        own16 = self.write("own16.manifest", b"\xff\xfe" + '<?xml version="1.0" encoding="UTF-16"?><assembly xmlns='
+                           '"urn:schemas-microsoft-com:asm.v1" manifestVersion="1.0"/>'.encode("utf-16-le"))
         titled = make_jar(self.path("t.jar"), [("META-INF/MANIFEST.MF", b"Manifest-Version: 1.0\r\n"
                                                 b"Implementation-Title: Tool\r\nImplementation-Version: 2.5.1-beta"
                                                 b"\r\nImplementation-Vendor: Acme\r\n\r\n"), ("App.class", b"a")])
@@ -562,16 +860,20 @@ class WindowsImageTest(PackCase):
         cases = [
             ("defaults", [], None, 'level="asInvoker"', (0, 0, 0, 0), [u("App.exe"), u("App\0")]),
             ("administrator", ["--require-admin"], None, 'level="requireAdministrator"', (0, 0, 0, 0), []),
-            ("own manifest", ["--manifest", own], None, '<assembly manifestVersion="1.0"/>', (0, 0, 0, 0), []),
+            ("own manifest", ["--manifest", own], None, 'manifestVersion="1.0"/>', (0, 0, 0, 0), []),
             ("options", ["--version", "3.4", "--product-name", "Thing", "--company", "Me", "--copyright", "(c) Me"],
              None, "PerMonitorV2", (3, 4, 0, 0), [u("Thing"), u("(c) Me"), u("3.4.0.0")]),
             ("JAR manifest", [], titled, "supportedOS", (2, 5, 1, 0), [u("Tool"), u("Acme"), u("2.5.1-beta")]),
+            ("values that look like options", ["--description", "-h", "--company", "--verbose"], None,
+             "PerMonitorV2", (0, 0, 0, 0), [u("-h\0"), u("--verbose\0")]),
+            ("UTF-16 manifest", ["--manifest", own16], None, 'manifestVersion="1.0"/>'.encode("utf-16-le").decode(
+                "latin-1"), (0, 0, 0, 0), []),
         ]
         for label, extra, jar, manifest_text, numbers, texts in cases:
             with self.subTest(label):
                 self.jar = jar or make_jar(self.path("app.jar"), [("App.class", b"a")])
                 program = self.pack_exe(*extra)
-                self.assertIn(manifest_text.encode(), self.resource(program, 24, 1))
+                self.assertIn(manifest_text.encode("latin-1"), self.resource(program, 24, 1))
                 version = self.resource(program, 16, 1)
                 fixed = version.index(struct.pack("<I", 0xFEEF04BD))
                 ms, ls = struct.unpack_from("<II", version, fixed + 8)
@@ -694,6 +996,18 @@ class WindowsImageTest(PackCase):
             "garbage-picture.ico": ico[:22] + b"\0" * (len(ico) - 22),
             "not.bmp": b"XX" + bmp[2:], "short.bmp": bmp[:-10], "core-header.bmp": bmp[:14] + b"\x0c" + bmp[15:],
             "text.png": b"hello, world", "no-assembly.manifest": b"<?xml version='1.0'?><x/>",
+            "broken-png.ico": pictures.ico([(48, pictures.png(48, 48).replace(b"PNG", b"PNX", 1))]),
+            "bad-bitmap.ico": pictures.ico([(16, pictures.icon_picture(16)[:-40])]),
+            "rle-24.bmp": bmp[:30] + b"\1" + bmp[31:],
+            "wide.png": pictures.png(9000, 1), "cut.png": pictures.png(8, 8)[:45],
+            "unclosed.manifest": b'<assembly xmlns="urn:schemas-microsoft-com:asm.v1" manifestVersion="1.0">',
+            "plain.manifest": b"plain text with <assembly in it",
+            "dtd.manifest": b'<?xml version="1.0"?><!DOCTYPE assembly [<!ENTITY a "aaaaaaaaaa">'
+                            b'<!ENTITY b "&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;">]>'
+                            b'<assembly xmlns="urn:schemas-microsoft-com:asm.v1" manifestVersion="1.0">&b;</assembly>',
+            "utf16-no-mark.manifest": '<assembly xmlns="urn:schemas-microsoft-com:asm.v1" manifestVersion="1.0"/>'
+                                      .encode("utf-16-le"),
+            "other-namespace.manifest": b'<assembly xmlns="urn:other" manifestVersion="1.0"/>',
         }
         paths = {name: self.write(name, data) for name, data in files.items()}
         self.write("config", b"mainclass App\n")
@@ -709,6 +1023,20 @@ class WindowsImageTest(PackCase):
             (["--splash-bitmap", paths["core-header.bmp"]], "unsupported bitmap header"),
             (["--splash-image", paths["text.png"]], "not a PNG, GIF or JPEG"),
             (["--manifest", paths["no-assembly.manifest"]], "not an application manifest"),
+            (["--manifest", paths["other-namespace.manifest"]], "not an application manifest"),
+            (["--manifest", paths["unclosed.manifest"]], "not well-formed XML"),
+            (["--manifest", paths["plain.manifest"]], "not well-formed XML"),
+            (["--manifest", paths["dtd.manifest"]], "DOCTYPE is disallowed"),
+            (["--manifest", paths["utf16-no-mark.manifest"]], "UTF-16 without a byte-order mark"),
+            (["--icon", paths["broken-png.ico"]], "broken PNG signature"),
+            (["--icon", paths["bad-bitmap.ico"]], "picture 1 pixels and mask lies outside"),
+            (["--splash-bitmap", paths["rle-24.bmp"]], "compression 1 with 24 bits per pixel"),
+            (["--splash-image", paths["wide.png"]], "9000 x 1 pixels; at most 8192 x 8192"),
+            (["--splash-image", paths["cut.png"]], "splash image cannot be decoded"),
+            (["--company", "c" * 40000], "CompanyName (--company) has 40000 characters; the version resource"
+                                         " holds at most"),
+            (["--company", "c" * 20000, "--copyright", "c" * 20000], "the version texts (CompanyName"),
+            (["--product-version", "2.123456-beta"], '--product-version "2.123456-beta" does not start with'),
             (["--tray-icon", "0=" + self.tray], "ID from 1 to 65535"),
             (["--tray-icon", "70000=" + self.tray], "ID from 1 to 65535"),
             (["--tray-icon", self.tray], "ID=FILE"),
@@ -720,7 +1048,7 @@ class WindowsImageTest(PackCase):
             (["--out", self.path("App.exe"), "--icon", self.icon], "--out given more than once"),
         ]
         for extra, fragment in cases:
-            with self.subTest(extra[0] + " " + os.path.basename(extra[1])):
+            with self.subTest(extra[0] + " " + os.path.basename(extra[1])[:40]):
                 args = ["--image", self.gui, "--config", self.write("config", b"mainclass App\n"),
                         "--jar", self.jar, "--out", self.path("App.exe")] + extra
                 r = self.run_pack(*args)

@@ -3,7 +3,12 @@ package com.lumenfold.vxo;
 import java.io.File;
 import java.io.OutputStream;
 
-/** A stream whose bytes the launcher writes to the redirection target. */
+/**
+ * A stream whose bytes the launcher writes to the target of {@code stdout} or {@code stderr} in
+ * the configuration. On Windows the launcher puts it in place of {@code System.out} and
+ * {@code System.err} by itself when the runtime does not follow the redirected handles; on Linux
+ * the launcher redirects the descriptors themselves and never uses it. Applications need no code.
+ */
 public class RedirOutputStream extends OutputStream {
     static {
         // The natives are the launcher's own. Windows binds them to the program file's exports;
@@ -18,13 +23,19 @@ public class RedirOutputStream extends OutputStream {
         }
     }
 
-    /** The launcher's handle for the target. */
+    /** The launcher's handle for the target; set by the launcher, never by the application. */
     protected long h;
 
+    /** A stream with no target yet; the launcher sets {@link #h}. */
     public RedirOutputStream() {
         h = 0;
     }
 
+    /**
+     * Writes one byte to the target; without one it is dropped.
+     *
+     * @param b the byte, in the low 8 bits
+     */
     @Override
     public native void write(int b);
 }

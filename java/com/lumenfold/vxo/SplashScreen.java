@@ -5,8 +5,14 @@ import java.util.Timer;
 import java.util.TimerTask;
 
 /**
- * The start-up splash screen: the runtime's own when it shows one, otherwise the launcher's
- * native window.
+ * The start-up splash screen: the runtime's own ({@code java.awt.SplashScreen}) when it shows one,
+ * otherwise the launcher's native window.
+ *
+ * <p>On Windows, {@code launcher-gui.exe} shows a native window with bitmap 100 of the program
+ * file, or the runtime shows raw data 100 (PNG, GIF or JPEG). On Linux there is no native window:
+ * the runtime's splash library shows the picture that the configuration's {@code splash} names,
+ * and this class closes it. The console images show no splash of their own, and the packer leaves
+ * this class out of their program files.
  */
 public final class SplashScreen {
     static SplashScreen self;
@@ -36,12 +42,28 @@ public final class SplashScreen {
         awtSplash = null;
     }
 
+    /**
+     * The launcher's native splash window, if one is showing.
+     *
+     * @return the splash object, or null when there is no native splash window
+     */
     protected static native SplashScreen nativeGetSplashScreen();
 
+    /**
+     * Schedules the native window's close; see {@link #autoClose(int)}.
+     *
+     * @param ms milliseconds from now
+     */
     protected native void nativeAutoClose(int ms);
 
+    /** Closes the native window now. */
     protected native void nativeClose();
 
+    /**
+     * The splash screen showing now.
+     *
+     * @return the splash screen, or null when none is showing (or it has been closed)
+     */
     public static synchronized SplashScreen getSplashScreen() {
         if (self != null) return self;
         try {
@@ -62,6 +84,12 @@ public final class SplashScreen {
         return self;
     }
 
+    /**
+     * Closes the splash screen after a delay.
+     *
+     * @param ms milliseconds from now: above 0 closes it then, 0 closes it now, below 0 cancels a
+     *     close scheduled before
+     */
     public synchronized void autoClose(int ms) {
         if (awtSplash == null) {
             nativeAutoClose(ms);
@@ -85,6 +113,7 @@ public final class SplashScreen {
         }
     }
 
+    /** Closes the splash screen now; closing it again does nothing. */
     public synchronized void close() {
         if (awtSplash == null) {
             nativeClose();

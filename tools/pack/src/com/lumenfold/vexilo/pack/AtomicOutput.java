@@ -64,8 +64,9 @@ final class AtomicOutput implements Closeable {
 
     private void open() throws IOException {
         for (int attempt = 0; ; attempt++) {
-            Path candidate = target.resolveSibling("." + target.getFileName() + "."
-                    + Long.toUnsignedString(RANDOM.nextLong(), 36) + ".tmp");
+            // Not derived from the target's name: an output name at the file system's length
+            // limit must still leave room for the temporary one.
+            Path candidate = target.resolveSibling(".vxo-" + Long.toUnsignedString(RANDOM.nextLong(), 36) + ".tmp");
             // Named before it exists: a random 64-bit name that is already taken by someone else
             // while a signal arrives in this very step is the only way the hook misses.
             temp = candidate;

@@ -6,10 +6,34 @@ import java.nio.file.Path;
 final class BitmapFile {
     private static final int FILE_HEADER = 14;
     private static final int BI_RGB = 0;
+    private static final int BI_RLE8 = 1;
+    private static final int BI_RLE4 = 2;
     private static final int BI_BITFIELDS = 3;
     private static final int MAX_SIDE = 1 << 15;
 
     private BitmapFile() {
+    }
+
+    /**
+     * The pairings Windows draws: run-length encoding with 8 or 4 bits and bottom-up rows only,
+     * bit fields with 16 or 32 bits. JPEG and PNG inside a bitmap are for printers, not windows.
+     */
+    private static void checkCompression(Blob file, long compression, int bitCount, int height)
+            throws PackException {
+        boolean drawable;
+        if (compression == BI_RGB) {
+            drawable = true;
+        } else if (compression == BI_RLE8 || compression == BI_RLE4) {
+            drawable = bitCount == (compression == BI_RLE8 ? 8 : 4) && height > 0;
+        } else if (compression == BI_BITFIELDS) {
+            drawable = bitCount == 16 || bitCount == 32;
+        } else {
+            drawable = false;
+        }
+        if (!drawable) {
+            throw file.damaged("compression " + compression + " with " + bitCount + " bits per pixel"
+                    + (height < 0 ? " and top-down rows" : "") + " is not a bitmap Windows can draw");
+        }
     }
 
     /**
@@ -38,6 +62,7 @@ final class BitmapFile {
         if (bitCount != 1 && bitCount != 4 && bitCount != 8 && bitCount != 16 && bitCount != 24 && bitCount != 32) {
             throw file.damaged(bitCount + " bits per pixel");
         }
+        checkCompression(file, compression, bitCount, height);
         long tableEntries = colours != 0 ? colours : bitCount <= 8 ? 1L << bitCount : 0;
         if (tableEntries > 256) {
             throw file.damaged(colours + " colours");

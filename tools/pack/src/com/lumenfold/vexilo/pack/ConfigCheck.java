@@ -105,7 +105,7 @@ final class ConfigCheck {
         if (line < 0) {
             String fromJar = manifest == null ? null : manifest.getMainAttributes().getValue(Attributes.Name.MAIN_CLASS);
             if (fromJar == null || fromJar.trim().isEmpty()) {
-                throw new PackException(path + ": no \"mainclass\" line, and the JARs' manifest names no "
+                throw new PackException(path + ": no \"mainclass\" line, and no JAR's manifest names a "
                         + "Main-Class: add a line such as \"mainclass com.example.Main\"");
             }
             name = fromJar.trim();

@@ -48,12 +48,54 @@ final class IconFile {
                 throw file.damaged("picture " + (i + 1) + " is empty");
             }
             byte[] data = file.slice(offset, size, "picture " + (i + 1));
-            if (!isPng(data) && new Blob(data, "icon " + path).u32(0, "picture header") != 40) {
-                throw file.damaged("picture " + (i + 1) + " is neither PNG nor a 40-byte bitmap header");
-            }
+            checkPicture(file, new Blob(data, "icon " + path), i + 1);
             pictures.add(new Picture(directory, data));
         }
         return new IconFile(pictures);
+    }
+
+    /**
+     * A picture Windows can draw: a PNG with its signature and header chunk, or a bitmap with a
+     * 40-byte header, one plane, a bit count icons use, no compression, and its colours and mask.
+     */
+    private static void checkPicture(Blob file, Blob picture, int number) throws PackException {
+        String which = "picture " + number;
+        if (picture.length() >= 4 && picture.u8(0, which) == 0x89 && picture.u8(1, which) == 'P') {
+            if (!isPng(picture.bytes) || picture.length() < 33 || picture.u8(12, which) != 'I'
+                    || picture.u8(13, which) != 'H' || picture.u8(14, which) != 'D' || picture.u8(15, which) != 'R') {
+                throw file.damaged(which + " has a broken PNG signature or no PNG header chunk");
+            }
+            return;
+        }
+        if (picture.u32(0, which + " header") != 40) {
+            throw file.damaged(which + " is neither PNG nor a 40-byte bitmap header");
+        }
+        int width = picture.s32(4, which + " width");
+        int height = picture.s32(8, which + " height");
+        int planes = picture.u16(12, which + " planes");
+        int bits = picture.u16(14, which + " bit count");
+        long compression = picture.u32(16, which + " compression");
+        long colours = picture.u32(32, which + " colour count");
+        if (width <= 0 || width > 1024 || height <= 0 || height > 2048 || planes != 1) {
+            throw file.damaged(which + " has a bitmap header of " + width + " x " + height + ", " + planes
+                    + " planes");
+        }
+        if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) {
+            throw file.damaged(which + " has " + bits + " bits per pixel");
+        }
+        if (compression != 0) {
+            throw file.damaged(which + " is a compressed bitmap (compression " + compression
+                    + "); icon bitmaps are uncompressed");
+        }
+        long table = colours != 0 ? colours : bits <= 8 ? 1L << bits : 0;
+        if (table > 256) {
+            throw file.damaged(which + " has " + colours + " colours");
+        }
+        // The height counts the colour rows and the mask rows together.
+        long rows = height / 2;
+        long colourBytes = ((long) width * bits + 31) / 32 * 4 * rows;
+        long maskBytes = ((long) width + 31) / 32 * 4 * rows;
+        picture.require(0, 40 + 4 * table + colourBytes + maskBytes, which + " pixels and mask");
     }
 
     private static boolean isPng(byte[] data) {

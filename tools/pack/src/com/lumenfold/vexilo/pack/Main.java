@@ -16,7 +16,10 @@ public final class Main {
             + "  --config CONFIG        configuration text (UTF-8, or UTF-16 with a byte-order mark)\n"
             + "  --jar JAR              application JAR; repeat for more, earlier ones win\n"
             + "  --out OUTPUT           program file to write (replaced atomically)\n"
+            + "  --verbose              list every duplicate entry, not one line per JAR\n"
             + "  --help                 show this text\n"
+            + "  --                     ends the options: every argument after it is a JAR\n"
+            + "An option's value is the next argument, even when it starts with '-'.\n"
             + "\n"
             + "Windows images (.exe) only; version information and a manifest are always written:\n"
             + "  --icon ICO             the program's icon (icon group 1)\n"
@@ -34,6 +37,8 @@ public final class Main {
     }
 
     public static void main(String[] args) {
+        // Pictures are only decoded to check them: no display is ever needed.
+        System.setProperty("java.awt.headless", "true");
         System.exit(run(args, System.out, System.err));
     }
 

@@ -14,6 +14,7 @@ import java.util.Map;
 final class Options {
     static final String USAGE =
             "usage: vexilo-pack --image IMAGE --config CONFIG --jar JAR [--jar JAR ...] --out OUTPUT\n"
+            + "                   [--verbose] [-- JAR ...]\n"
             + "                   [--icon ICO] [--tray-icon ID=ICO ...] [--splash-bitmap BMP]\n"
             + "                   [--splash-image PNG|GIF|JPEG] [--manifest XML | --require-admin]\n"
             + "                   [--version N.N.N.N] [--product-version TEXT] [--product-name TEXT]\n"
@@ -34,6 +35,8 @@ final class Options {
     Path splashImage;
     Path manifest;
     boolean requireAdmin;
+    /** List every ignored duplicate, not only one line per JAR. */
+    boolean verbose;
     final List<Path> jars = new ArrayList<>();
     /** Tray icon group identifier -> .ico file, in the order given. */
     final Map<Integer, Path> trayIcons = new LinkedHashMap<>();
@@ -42,32 +45,77 @@ final class Options {
 
     static Options parse(String[] args) throws PackException {
         Options o = new Options();
-        // --help wins over everything else so that it always works.
-        if (Arrays.asList(args).contains("--help") || Arrays.asList(args).contains("-h")) {
+        // --help wins over everything else so that it always works, but only where an option
+        // can stand: "--description -h" describes the program as "-h".
+        if (asksForHelp(args)) {
             o.help = true;
             return o;
         }
+        String swallowed = null;
         for (int i = 0; i < args.length; i++) {
             String name = args[i];
-            if (!name.startsWith("-")) {
-                throw PackException.usage("unexpected argument: " + name);
+            if (name.equals("--")) {
+                // Everything after it is a JAR, whatever its name looks like.
+                for (i++; i < args.length; i++) {
+                    o.set("--jar", nonEmpty("--jar", args[i]));
+                }
+                break;
             }
+            if (!name.startsWith("-") || name.equals("-")) {
+                throw PackException.usage("unexpected argument: " + name + (swallowed == null ? ""
+                        : " (" + swallowed + ")"));
+            }
+            swallowed = null;
             if (name.equals("--require-admin")) {
                 o.requireAdmin = true;
                 continue;
             }
-            if (!FILES.contains(name) && !TEXTS.contains(name) && !name.equals("--jar")
-                    && !name.equals("--tray-icon")) {
+            if (name.equals("--verbose")) {
+                o.verbose = true;
+                continue;
+            }
+            if (!takesValue(name)) {
                 throw PackException.usage("unknown option: " + name);
             }
-            // A value that looks like an option almost always means the real value was forgotten.
-            if (i + 1 >= args.length || args[i + 1].isEmpty() || args[i + 1].startsWith("--")) {
+            if (i + 1 >= args.length) {
                 throw PackException.usage("option " + name + " needs a value");
             }
-            o.set(name, args[++i]);
+            String value = nonEmpty(name, args[++i]);
+            if (value.startsWith("--") && takesValueOrFlag(value)) {
+                swallowed = name + " took \"" + value + "\" as its value";
+            }
+            o.set(name, value);
         }
         o.requireComplete();
         return o;
+    }
+
+    private static boolean asksForHelp(String[] args) {
+        for (int i = 0; i < args.length && !args[i].equals("--"); i++) {
+            if (args[i].equals("--help") || args[i].equals("-h")) {
+                return true;
+            }
+            if (takesValue(args[i])) {
+                i++;
+            }
+        }
+        return false;
+    }
+
+    private static boolean takesValue(String name) {
+        return FILES.contains(name) || TEXTS.contains(name) || name.equals("--jar") || name.equals("--tray-icon");
+    }
+
+    private static boolean takesValueOrFlag(String name) {
+        return takesValue(name) || name.equals("--require-admin") || name.equals("--verbose")
+                || name.equals("--help");
+    }
+
+    private static String nonEmpty(String name, String value) throws PackException {
+        if (value.isEmpty()) {
+            throw PackException.usage("option " + name + " needs a value, not an empty one");
+        }
+        return value;
     }
 
     private void set(String name, String value) throws PackException {

@@ -24,6 +24,10 @@ final class Packer {
     // The launcher reads its own file with signed 32-bit offsets.
     private static final long MAX_PROGRAM_SIZE = 0x7FFFFFFFL;
 
+    private static final String[] OWN_FILES = {"vexilo-api.jar", "vexilo-api-sources.jar",
+        "vexilo-api-javadoc.jar", "vexilo-pack", "vexilo-pack.cmd", "launcher-gui", "launcher-console",
+        "launcher-gui.exe", "launcher-console.exe"};
+
     private final Options options;
     private final Consumer<String> warn;
 
@@ -51,16 +55,30 @@ final class Packer {
             if (sources.stream().allMatch(source -> !source.isApplication() || source.isEmptyApplication())) {
                 throw new PackException("nothing to pack: the JARs have no entries");
             }
-            Manifest manifest = Merger.winningManifest(sources, warn);
+            Merger merger = new Merger(sources, options.jars, warn, options.verbose);
+            if (merger.isEmpty()) {
+                throw new PackException("nothing to pack: the JARs have no entries");
+            }
+            Manifest manifest = merger.manifest();
             ConfigCheck check = new ConfigCheck(text, options.config, warn);
             check.warnUnknownKeywords();
             String added = check.checkMainClass(manifest, sources);
             if (added != null) {
                 text = ConfigText.withCrLf(text) + added + "\r\n";
+                if (options.jars.size() > 1 && !options.jars.get(0).toString().equals(merger.mainClassFrom())) {
+                    warn.accept(added + ": the Main-Class of " + merger.mainClassFrom()
+                            + "; the JARs before it name none");
+                }
             }
             check.warnExternalFiles(options.out);
             byte[] config = ConfigText.encode(text);
-            write(finalImage(imageBytes, image, manifest), config, sources);
+            Image finished = finalImage(imageBytes, image, manifest);
+            long expected = finished.bytes.length + config.length + 4L + DIGEST_SIZE + merger.estimatedSize();
+            if (expected > MAX_PROGRAM_SIZE) {
+                throw new PackException("the program file would be about " + (expected >> 20) + " MiB; it must stay "
+                        + "below 2 GiB, the most the launcher can read (nothing written)");
+            }
+            write(finished, config, merger);
         } finally {
             closeAll(sources);
         }
@@ -115,6 +133,29 @@ final class Packer {
                 throw new PackException("output would overwrite an input: " + options.out);
             }
         }
+        for (Path own : ownFiles()) {
+            if (sameFile(options.out, own)) {
+                throw new PackException("output would overwrite the packer's own " + own.getFileName() + ": "
+                        + options.out);
+            }
+        }
+    }
+
+    /** The packer's JAR and what ships beside it: the API JARs, the wrappers, the launcher images. */
+    private static List<Path> ownFiles() {
+        List<Path> own = new ArrayList<>();
+        Path jar = packerJar();
+        if (jar == null) {
+            return own;
+        }
+        own.add(jar);
+        Path folder = jar.toAbsolutePath().getParent();
+        if (folder != null) {
+            for (String name : OWN_FILES) {
+                own.add(folder.resolve(name));
+            }
+        }
+        return own;
     }
 
     /** Refused before any work: the archive is at least about as large as the JARs it merges. */
@@ -152,7 +193,7 @@ final class Packer {
         }
     }
 
-    private void write(Image image, byte[] config, List<Source> sources) throws PackException {
+    private void write(Image image, byte[] config, Merger merger) throws PackException {
         try (AtomicOutput out = AtomicOutput.create(options.out)) {
             FileChannel channel = out.channel();
             writeFully(channel, ByteBuffer.wrap(image.bytes));
@@ -160,7 +201,7 @@ final class Packer {
             writeFully(channel, littleEndian(4).putInt(config.length));
             long digestOffset = channel.position();
             writeFully(channel, ByteBuffer.allocate(DIGEST_SIZE));
-            CountingDigestStream archive = writeArchive(channel, sources);
+            CountingDigestStream archive = writeArchive(channel, merger);
             if (channel.size() > MAX_PROGRAM_SIZE) {
                 throw new PackException("program file would exceed 2 GiB, more than the launcher can read: "
                         + options.out);
@@ -172,21 +213,55 @@ final class Packer {
                 writeAt(channel, image.checksumOffset, littleEndian(4).putInt((int) sum));
             }
             out.commit();
+        } catch (CountingDigestStream.LimitReached e) {
+            throw new PackException("program file would exceed 2 GiB, more than the launcher can read (the "
+                    + "entries inflate to more than their recorded sizes): " + options.out);
         } catch (IOException e) {
             throw new PackException("cannot write " + options.out + ": " + Inputs.reason(e));
         }
     }
 
-    private CountingDigestStream writeArchive(FileChannel channel, List<Source> sources)
+    private CountingDigestStream writeArchive(FileChannel channel, Merger merger)
             throws PackException, IOException {
+        long start = channel.position();
         // Not closed on purpose: that would close the channel, which still needs the back-patches.
         OutputStream buffered = new BufferedOutputStream(Channels.newOutputStream(channel), 64 * 1024);
-        CountingDigestStream counted = new CountingDigestStream(buffered);
+        // Entries that inflate far beyond their recorded sizes stop the run as soon as they pass the limit.
+        CountingDigestStream counted = new CountingDigestStream(buffered, MAX_PROGRAM_SIZE - start);
         ZipOutputStream zip = new ZipOutputStream(counted);
-        new Merger(zip, warn).merge(sources);
+        merger.write(zip);
         zip.finish();
         counted.flush();
+        locateZip64End(channel, counted, start);
         return counted;
+    }
+
+    /**
+     * The zip64 locator (written from 65,535 entries on) gives the zip64 end record's offset, which
+     * ZipOutputStream counts from the archive's first byte. Zip readers find the archive's start
+     * from the central directory's offset and size, but take this one as a position in the file as
+     * it is: it is made one, in the file and in the bytes the digest has yet to cover.
+     */
+    private static void locateZip64End(FileChannel channel, CountingDigestStream archive, long start)
+            throws PackException, IOException {
+        byte[] tail = archive.heldTail();
+        int end = tail.length - ZipTail.END_SIZE;
+        if (end < 0 || ZipTail.u32(tail, end) != ZipTail.END_SIGNATURE) {
+            throw new IllegalStateException("the archive does not end with its end record");
+        }
+        int locator = end - ZipTail.LOCATOR_SIZE;
+        if (locator < 0 || ZipTail.u32(tail, locator) != ZipTail.LOCATOR_SIGNATURE) {
+            return;
+        }
+        long relative = ZipTail.u64(tail, locator + 8);
+        long record = start + relative;
+        int recordInTail = (int) (relative - (archive.count() - tail.length));
+        if (recordInTail < 0 || ZipTail.u32(tail, recordInTail) != ZipTail.ZIP64_END_SIGNATURE) {
+            throw new IllegalStateException("the zip64 locator does not point at the zip64 end record");
+        }
+        ZipTail.putU64(tail, locator + 8, record);
+        long at = start + archive.count() - tail.length + locator + 8;
+        writeAt(channel, at, littleEndian(8).putLong(record));
     }
 
     private static ByteBuffer littleEndian(int size) {

@@ -13,23 +13,36 @@ final class Source implements Closeable {
 
     final String label;
     final ZipFile zip;
+    private final Path file;
     private final String prefix;
     private final boolean keepSplash;
 
-    private Source(String label, ZipFile zip, String prefix, boolean keepSplash) {
+    private Source(String label, Path file, String prefix, boolean keepSplash) throws PackException {
         this.label = label;
-        this.zip = zip;
+        this.file = file;
+        this.zip = open(file);
         this.prefix = prefix;
         this.keepSplash = keepSplash;
     }
 
     static Source application(Path jar) throws PackException {
-        return new Source(jar.toString(), open(jar), "", true);
+        return new Source(jar.toString(), jar, "", true);
     }
 
     /** Splash classes only make sense in a GUI program file; console images lack their natives. */
     static Source companions(Path packerJar, boolean gui) throws PackException {
-        return new Source("the companion classes of " + packerJar, open(packerJar), COMPANION_PREFIX, gui);
+        return new Source("the companion classes of " + packerJar, packerJar, COMPANION_PREFIX, gui);
+    }
+
+    /** The application JAR, or null for the companion classes (no Class-Path of theirs is read). */
+    Path path() {
+        return isApplication() ? file : null;
+    }
+
+    /** The JAR's file name, for names derived from it. */
+    String fileName() {
+        Path name = file.getFileName();
+        return name == null ? "jar" : name.toString();
     }
 
     private static ZipFile open(Path jar) throws PackException {
@@ -59,6 +72,11 @@ final class Source implements Closeable {
         }
         String target = name.substring(prefix.length());
         return keepSplash || !isSplashClass(target) ? target : null;
+    }
+
+    /** The name in this source of the entry that becomes targetName in the merged archive. */
+    String entryNameOf(String targetName) {
+        return prefix + targetName;
     }
 
     /** Looks an entry up by its name in the merged archive. */

@@ -16,6 +16,9 @@ final class VersionInfo {
     private static final String TABLE = "040904B0";
     private static final long TRANSLATION = 0x04B00409L;
 
+    /** The largest block a 16-bit length field can describe. */
+    private static final int MAX_BLOCK = 0xFFFF;
+
     private final int[] fileVersion;
     private final int[] productVersion;
     private final Map<String, String> strings = new LinkedHashMap<>();
@@ -49,16 +52,20 @@ final class VersionInfo {
         return numbers;
     }
 
-    /** The leading numbers of a free-form version such as "2.1.0-beta", or null when it has none. */
-    static int[] leadingNumbers(String text) {
-        Matcher m = Pattern.compile("^[0-9]{1,5}(\\.[0-9]{1,5}){0,3}").matcher(text);
+    /**
+     * The leading numbers of a free-form version such as "2.1.0-beta", or null when it has none.
+     * Numbers that do not fit are refused, never cut: "2.123456-beta" is not version 2.12345.
+     */
+    static int[] leadingNumbers(String text, String what) throws PackException {
+        Matcher m = Pattern.compile("^[0-9]+(\\.[0-9]+)*").matcher(text);
         if (!m.find()) {
             return null;
         }
         try {
             return parseNumbers(m.group());
         } catch (PackException e) {
-            return null;
+            throw new PackException(what + " \"" + text + "\" does not start with up to four numbers 0-65535"
+                    + " separated by dots, as Windows version numbers must be; give --version N.N.N.N");
         }
     }
 
@@ -66,7 +73,21 @@ final class VersionInfo {
         return numbers[0] + "." + numbers[1] + "." + numbers[2] + "." + numbers[3];
     }
 
-    byte[] toBytes() {
+    /** The field names Explorer shows, as the options that set them are called. */
+    private static final Map<String, String> OPTION_OF = new LinkedHashMap<>();
+
+    static {
+        OPTION_OF.put("CompanyName", "--company");
+        OPTION_OF.put("FileDescription", "--description");
+        OPTION_OF.put("LegalCopyright", "--copyright");
+        OPTION_OF.put("ProductName", "--product-name");
+        OPTION_OF.put("ProductVersion", "--product-version");
+        OPTION_OF.put("InternalName", "--out (its name)");
+        OPTION_OF.put("OriginalFilename", "--out (its name)");
+    }
+
+    /** Every block of the resource records its length in 16 bits: texts that overflow one are refused. */
+    byte[] toBytes() throws PackException {
         ByteArrayOutputStream fixed = new ByteArrayOutputStream();
         dword(fixed, SIGNATURE);
         dword(fixed, 0x10000);
@@ -85,6 +106,12 @@ final class VersionInfo {
         for (Map.Entry<String, String> field : strings.entrySet()) {
             byte[] value = (field.getValue() + "\0").getBytes(StandardCharsets.UTF_16LE);
             byte[] string = node(field.getKey(), value, value.length / 2, 1, new byte[0]);
+            if (string.length > MAX_BLOCK) {
+                String name = OPTION_OF.getOrDefault(field.getKey(), field.getKey());
+                throw new PackException("version text " + field.getKey() + " (" + name + ") has "
+                        + field.getValue().length() + " characters; the version resource holds at most "
+                        + (MAX_BLOCK - string.length + field.getValue().length() * 2) / 2 + " in one text");
+            }
             table.write(string, 0, string.length);
             align(table);
         }
@@ -99,7 +126,13 @@ final class VersionInfo {
         align(children);
         children.write(varInfo, 0, varInfo.length);
         byte[] fixedBytes = fixed.toByteArray();
-        return node("VS_VERSION_INFO", fixedBytes, fixedBytes.length, 0, children.toByteArray());
+        byte[] all = node("VS_VERSION_INFO", fixedBytes, fixedBytes.length, 0, children.toByteArray());
+        if (all.length > MAX_BLOCK) {
+            throw new PackException("the version texts (" + String.join(", ", strings.keySet()) + ") add up to "
+                    + all.length + " bytes; the version resource holds at most " + MAX_BLOCK
+                    + " (about 32,000 characters together)");
+        }
+        return all;
     }
 
     /**
@@ -120,7 +153,7 @@ final class VersionInfo {
             out.write(children, 0, children.length);
         }
         byte[] bytes = out.toByteArray();
-        Blob.putU16(bytes, 0, bytes.length);
+        Blob.putU16(bytes, 0, Math.min(bytes.length, MAX_BLOCK));
         return bytes;
     }
 

@@ -1,6 +1,12 @@
 package com.lumenfold.vexilo.pack;
 
+import java.io.ByteArrayInputStream;
+import java.io.IOException;
 import java.nio.charset.StandardCharsets;
+import java.util.Iterator;
+import javax.imageio.ImageIO;
+import javax.imageio.ImageReader;
+import javax.imageio.stream.ImageInputStream;
 import java.nio.file.Path;
 import java.util.Map;
 import java.util.jar.Attributes;
@@ -14,8 +20,8 @@ final class WindowsResources {
     static final int SPLASH = 100;
     private static final int VERSION = 1;
     private static final int MANIFEST = 1;
-    private static final int MAX_MANIFEST = 1 << 20;
     private static final int MAX_SPLASH_IMAGE = 64 << 20;
+    private static final int MAX_SPLASH_SIDE = 8192;
 
     private WindowsResources() {
     }
@@ -51,7 +57,37 @@ final class WindowsResources {
         if (!png && !gif && !jpeg) {
             throw new PackException("splash image is not a PNG, GIF or JPEG file: " + path);
         }
+        checkDecodes(data, path);
         return data;
+    }
+
+    /**
+     * The runtime decodes the whole picture before the splash window shows: its size is read from
+     * the header and bounded first, then it is decoded once here, so a damaged one is refused.
+     */
+    private static void checkDecodes(byte[] data, Path path) throws PackException {
+        ImageIO.setUseCache(false);  // decoded in memory, no temporary files
+        try (ImageInputStream in = ImageIO.createImageInputStream(new ByteArrayInputStream(data))) {
+            Iterator<ImageReader> readers = ImageIO.getImageReaders(in);
+            if (!readers.hasNext()) {
+                throw new PackException("splash image cannot be decoded: " + path);
+            }
+            ImageReader reader = readers.next();
+            try {
+                reader.setInput(in, true, true);
+                int width = reader.getWidth(0);
+                int height = reader.getHeight(0);
+                if (width > MAX_SPLASH_SIDE || height > MAX_SPLASH_SIDE || width <= 0 || height <= 0) {
+                    throw new PackException("splash image is " + width + " x " + height + " pixels; at most "
+                            + MAX_SPLASH_SIDE + " x " + MAX_SPLASH_SIDE + " is taken: " + path);
+                }
+                reader.read(0);
+            } finally {
+                reader.dispose();
+            }
+        } catch (IOException | RuntimeException e) {
+            throw new PackException("splash image cannot be decoded (" + e.getMessage() + "): " + path);
+        }
     }
 
     /**
@@ -68,12 +104,14 @@ final class WindowsResources {
         if (given != null) {
             numbers = VersionInfo.parseNumbers(given);
         } else {
-            numbers = declared == null ? null : VersionInfo.leadingNumbers(declared);
+            numbers = declared == null ? null
+                    : VersionInfo.leadingNumbers(declared, "Implementation-Version of the JAR manifest");
             numbers = numbers == null ? new int[4] : numbers;
         }
         String productVersion = first(options.texts.get("--product-version"), given, declared,
                 VersionInfo.text(numbers));
-        int[] productNumbers = VersionInfo.leadingNumbers(productVersion);
+        int[] productNumbers = VersionInfo.leadingNumbers(productVersion,
+                options.texts.containsKey("--product-version") ? "--product-version" : "product version");
         String productName = first(options.texts.get("--product-name"),
                 main.getValue(Attributes.Name.IMPLEMENTATION_TITLE), baseName);
         return new VersionInfo(numbers, productNumbers == null ? numbers : productNumbers)
@@ -99,12 +137,7 @@ final class WindowsResources {
 
     static byte[] manifest(Options options) throws PackException {
         if (options.manifest != null) {
-            byte[] data = Inputs.read(options.manifest, "manifest");
-            String text = new String(data, StandardCharsets.UTF_8);
-            if (data.length > MAX_MANIFEST || !text.contains("<assembly")) {
-                throw new PackException("not an application manifest (no <assembly> element): " + options.manifest);
-            }
-            return data;
+            return ManifestFile.read(options.manifest);
         }
         String level = options.requireAdmin ? "requireAdministrator" : "asInvoker";
         return String.join("\r\n",

@@ -54,11 +54,18 @@ final class MsiCommand implements Commands.Command {
         final Path source;
         final String folder;
         final String name;
+        /** A fixed file identifier for files the tables refer to; null for numbered ones. */
+        final String id;
 
-        Entry(Path source, String folder, String name) {
+        Entry(Path source, String folder, String name, String id) {
             this.source = source;
             this.folder = folder;
             this.name = name;
+            this.id = id;
+        }
+
+        Entry(Path source, String folder, String name) {
+            this(source, folder, name, null);
         }
 
         String relative() {
@@ -139,7 +146,12 @@ final class MsiCommand implements Commands.Command {
         }
 
         List<Entry> files = new ArrayList<>();
-        files.add(new Entry(program.toAbsolutePath(), "", programName));
+        files.add(new Entry(program.toAbsolutePath(), "", programName, "program"));
+        if (icon != null) {
+            // Installed too: Add/Remove Programs shows it from there on every system.
+            files.add(new Entry(icon.toAbsolutePath(), "", programName.substring(0, programName.length() - 4) + ".ico",
+                    "producticon"));
+        }
         Path runtime = o.path("--runtime");
         if (runtime != null) {
             if (!Files.isRegularFile(runtime.resolve("bin").resolve("server").resolve("jvm.dll"))) {
@@ -174,7 +186,7 @@ final class MsiCommand implements Commands.Command {
             for (Entry e : files) {
                 Path link = links.resolve(Integer.toString(linked.size()));
                 Files.createSymbolicLink(link, e.source.toAbsolutePath());
-                linked.add(new Entry(staging.path().relativize(link), e.folder, e.name));
+                linked.add(new Entry(staging.path().relativize(link), e.folder, e.name, e.id));
             }
             Path iconLink = null;
             if (icon != null) {
@@ -293,11 +305,11 @@ final class MsiCommand implements Commands.Command {
                 .append(" Win64=\"yes\">\n")
                 .append("        <RegistryValue Root=\"HKLM\" Key=").append(attr(productKey(vendor, name)))
                 .append(" Name=\"InstallDir\" Type=\"string\" Value=\"[INSTALLDIR]\" KeyPath=\"yes\"/>\n");
-        if (icon == null) {
-            // Without an .ico of its own, Add/Remove Programs shows the program's icon.
-            x.append("        <RegistryValue Root=\"HKLM\" Key=\"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\[ProductCode]\"")
-                    .append(" Name=\"DisplayIcon\" Type=\"string\" Value=\"[#program],0\"/>\n");
-        }
+        // Add/Remove Programs shows the product's .ico, else the program's own icon. (Windows also
+        // writes this value from ARPPRODUCTICON; not every installer service does.)
+        x.append("        <RegistryValue Root=\"HKLM\" Key=\"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\[ProductCode]\"")
+                .append(" Name=\"DisplayIcon\" Type=\"string\" Value=\"")
+                .append(icon != null ? "[#producticon]" : "[#program],0").append("\"/>\n");
         x.append("        <RemoveFolder Id=\"rmvendor\" On=\"uninstall\"/>\n")
                 .append("      </Component>\n    </DirectoryRef>\n");
         x.append("    <DirectoryRef Id=\"INSTALLDIR\">\n");
@@ -334,9 +346,9 @@ final class MsiCommand implements Commands.Command {
             if (!e.folder.equals(folder)) {
                 continue;
             }
-            boolean isProgram = folder.isEmpty() && e.name.equals(programName) && components.isEmpty();
+            boolean isProgram = "program".equals(e.id);
             String c = component(components, "c" + components.size());
-            String fileId = isProgram ? "program" : "f" + components.size();
+            String fileId = e.id != null ? e.id : "f" + components.size();
             x.append(indent).append("<Component Id=\"").append(c).append("\" Guid=")
                     .append(attr(guid(space, "file " + e.relative().toLowerCase(Locale.ROOT)))).append(" Win64=\"yes\">\n")
                     .append(indent).append("  <File Id=\"").append(fileId).append("\" Name=").append(attr(e.name))

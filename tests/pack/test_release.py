@@ -285,7 +285,7 @@ class DebTest(ReleaseCase):
                 self.assertTrue(listed[path].startswith(mode), listed[path])
         self.assertIn("/usr/bin/example-editor -> /opt/example-editor/editor", contents)
         # The icon (100 x 60) in every hicolor size up to its own, never scaled up.
-        icons = sorted(int(re.search(r"/(\d+)x\1/", p).group(1)) for p in listed if p.startswith("/usr/share/icons/"))
+        icons = sorted(int(re.search(r"/(\d+)x\1/", p).group(1)) for p in listed if p.startswith("/usr/share/icons/") and p.endswith(".png"))
         self.assertEqual(icons, [16, 22, 24, 32, 48, 64])
 
         control = {f: deb_field(deb, f) for f in ("Package", "Version", "Architecture", "Depends", "Description")}

@@ -242,7 +242,7 @@ final class RuntimeCommand implements Commands.Command {
             ProcessRunner.Result help = runner.run(Arrays.asList(t.jlink.toString(), "--help"), null, null);
             if (!help.output.contains(RUNTIME_IMAGE_LINKING)) {
                 throw new PackException("JDK " + jdk.home + " has no jmods and its jlink cannot link from its run-time"
-                        + " image; install the JDK's jmods (Debian: openjdk-" + jdk.feature + "-jmods) or use a JDK that has them");
+                        + " image; install the JDK's jmods (some systems package them apart, e.g. openjdk-" + jdk.feature + "-jmods) or use a JDK that has them");
             }
         }
         String version = runner.check(Arrays.asList(t.jlink.toString(), "--version"), null).output.trim();

@@ -125,6 +125,11 @@ def release_modules(runtime):
     return set()
 
 
+def jdk_version(jdk):
+    with open(os.path.join(jdk, "release")) as f:
+        return re.search(r'^JAVA_VERSION="([^"]+)"', f.read(), re.M).group(1)
+
+
 def jlink_links_own_image(jdk):
     r = run([os.path.join(jdk, "bin", "jlink"), "--help"])
     return "Linking from run-time image enabled" in r.stdout
@@ -210,8 +215,21 @@ class RuntimeTest(ReleaseCase):
                 os.symlink(os.path.join(JDK17, entry), os.path.join(no_jmods, entry))
         not_jdk = self.path("empty")
         os.makedirs(not_jdk)
+        windows_jdk = self.path("windows-jdk-21")
+        os.makedirs(os.path.join(windows_jdk, "jmods"))
+        with open(os.path.join(windows_jdk, "release"), "w") as f:
+            f.write('JAVA_VERSION="21.0.5"\nOS_NAME="Windows"\nOS_ARCH="amd64"\n')
+        open(os.path.join(windows_jdk, "jmods", "java.base.jmod"), "wb").close()
+        windows_no_jmods = self.path("windows-jdk-17-no-jmods")
+        os.makedirs(windows_no_jmods)
+        with open(os.path.join(windows_no_jmods, "release"), "w") as f:
+            f.write('JAVA_VERSION="17.0.9"\nOS_NAME="Windows"\n')
         jar = TOOLS.app_jar
         cases = [
+            ("Windows JDK of another version than the local jlink", ["--jar", jar, "--jdk", windows_jdk],
+             f"is Java {jdk_version(JDK17)} but {windows_jdk} is Java 21.0.5", 1),
+            ("Windows JDK without jmods", ["--jar", jar, "--jdk", windows_no_jmods],
+             "can only be linked from its jmods", 1),
             ("JDK without jmods whose jlink cannot link its image",
              ["--jar", jar, "--jdk", no_jmods], "has no jmods and its jlink cannot link from its run-time image", 1),
             ("folder without a release file", ["--jar", jar, "--jdk", not_jdk], "is not a JDK", 1),
@@ -223,7 +241,9 @@ class RuntimeTest(ReleaseCase):
         for label, args, fragment, status in cases:
             with self.subTest(label):
                 out = self.path("out-jre")
-                r = pack_tool("runtime", *args, "--out", out)
+                # The local JDK is then the one running the packer (JDK 17), whatever the caller's JAVA_HOME.
+                r = pack_tool("runtime", *args, "--out", out, java=os.path.join(JDK17, "bin", "java"),
+                              env={"JAVA_HOME": ""})
                 self.assert_refused(r, fragment, status)
                 self.assertFalse(os.path.exists(out))
                 self.assertEqual(leftovers(self.dir), [])

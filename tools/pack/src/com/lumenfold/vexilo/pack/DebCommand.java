@@ -123,6 +123,7 @@ final class DebCommand implements Commands.Command {
             }
         }
 
+        ProcessRunner.requireTool("dpkg-deb", "dpkg");
         Inputs.requireFile(program, "program");
         ProgramInfo info = ProgramInfo.read(program);
         Path runtime = o.path("--runtime");
@@ -343,7 +344,7 @@ final class DebCommand implements Commands.Command {
                 return FileVisitResult.CONTINUE;
             }
         });
-        if (!onPath("dpkg-shlibdeps")) {
+        if (!ProcessRunner.onPath("dpkg-shlibdeps")) {
             Commands.warn(err, "dpkg-shlibdeps not found (package dpkg-dev): Depends does not list the libraries"
                     + " the program links; add them with --depends");
             return new ArrayList<>();
@@ -389,7 +390,7 @@ final class DebCommand implements Commands.Command {
         if (libraries.isEmpty() && executables.isEmpty()) {
             return;
         }
-        if (!onPath("strip")) {
+        if (!ProcessRunner.onPath("strip")) {
             Commands.warn(err, "strip not found (package binutils): the runtime's native code keeps its symbols");
             return;
         }
@@ -412,16 +413,6 @@ final class DebCommand implements Commands.Command {
         try (java.io.InputStream in = Files.newInputStream(file)) {
             return in.read(head) == 4 && head[0] == 0x7f && head[1] == 'E' && head[2] == 'L' && head[3] == 'F';
         }
-    }
-
-    private static boolean onPath(String tool) {
-        String path = System.getenv("PATH");
-        for (String d : (path == null ? "" : path).split(java.io.File.pathSeparator)) {
-            if (!d.isEmpty() && Files.isExecutable(Paths.get(d, tool))) {
-                return true;
-            }
-        }
-        return false;
     }
 
     private static String line(CommandOptions o, String option, String value) throws PackException {

@@ -114,6 +114,7 @@ final class MsiCommand implements Commands.Command {
         } else {
             upgradeCode = NameUuid.braced(NameUuid.upgradeCode(vendor, name));
         }
+        ProcessRunner.requireTool("wixl", "wixl");
         Inputs.requireFile(program, "program");
         byte[] head = new byte[2];
         try (java.io.InputStream in = Files.newInputStream(program)) {

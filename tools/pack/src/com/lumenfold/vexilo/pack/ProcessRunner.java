@@ -99,6 +99,24 @@ final class ProcessRunner {
         return result;
     }
 
+    /** True when an executable of that name is on PATH. */
+    static boolean onPath(String tool) {
+        String path = System.getenv("PATH");
+        for (String dir : (path == null ? "" : path).split(java.io.File.pathSeparator)) {
+            if (!dir.isEmpty() && java.nio.file.Files.isExecutable(java.nio.file.Paths.get(dir, tool))) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    /** Refuses with the package to install when a tool the command cannot do without is missing. */
+    static void requireTool(String tool, String debianPackage) throws PackException {
+        if (!onPath(tool)) {
+            throw new PackException(tool + " not found on PATH (Debian package " + debianPackage + ")");
+        }
+    }
+
     private static void drain(InputStream in, ByteArrayOutputStream into) {
         byte[] buffer = new byte[8192];
         boolean cut = false;

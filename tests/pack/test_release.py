@@ -7,10 +7,12 @@ import argparse
 import os
 import re
 import shutil
+import signal
 import struct
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 import zipfile
 
@@ -206,6 +208,39 @@ class RuntimeTest(ReleaseCase):
         self.assert_refused(r, "exists and is not a Java runtime or an empty folder")
         self.assertEqual(os.listdir(own), ["notes.txt"])
         self.assertEqual(leftovers(self.dir), [])
+
+    def test_interrupted_run_leaves_nothing(self):
+        """Ctrl-C or SIGTERM while a tool runs: the tool is ended and the work folder removed."""
+        def work_folder():
+            found = [n for n in os.listdir(self.dir) if n.startswith(".jre.") and n.endswith(".tmp")]
+            return os.path.join(self.dir, found[0]) if found else None
+
+        cases = [
+            ("while jdeps reads the JARs", lambda work: not os.path.exists(os.path.join(work, "image"))),
+            ("while jlink writes the image", lambda work: os.path.isdir(os.path.join(work, "image", "lib"))),
+        ]
+        for label, moment in cases:
+            with self.subTest(label):
+                out = self.path("jre")
+                process = subprocess.Popen([TOOLS.java, "-jar", TOOLS.packer_jar, "runtime", "--jar", TOOLS.app_jar,
+                                            "--jdk", JDK17, "--out", out],
+                                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                try:
+                    deadline = time.monotonic() + 120
+                    while process.poll() is None and time.monotonic() < deadline:
+                        work = work_folder()
+                        if work and moment(work):
+                            break
+                        time.sleep(0.02)
+                    self.assertIsNone(process.poll(), "the run ended before the moment came")
+                    process.send_signal(signal.SIGTERM)
+                    self.assertNotEqual(process.wait(timeout=60), 0)
+                finally:
+                    if process.poll() is None:
+                        process.kill()
+                        process.wait()
+                self.assertFalse(os.path.exists(out))
+                self.assertEqual(leftovers(self.dir), [])
 
     def test_refusals(self):
         no_jmods = self.path("jdk-without-jmods")

@@ -41,6 +41,10 @@ final class ProcessRunner {
         }
     }
 
+    /** Tools running now: a run that is interrupted ends them before its work folder is removed. */
+    private static final java.util.Set<Process> RUNNING = java.util.Collections.newSetFromMap(
+            new java.util.concurrent.ConcurrentHashMap<Process, Boolean>());
+
     private final long timeoutSeconds;
 
     ProcessRunner(long timeoutSeconds) {
@@ -63,6 +67,28 @@ final class ProcessRunner {
         } catch (IOException e) {
             throw new PackException("cannot run " + tool + ": " + e.getMessage());
         }
+        RUNNING.add(process);
+        try {
+            return collect(process, tool);
+        } finally {
+            RUNNING.remove(process);
+        }
+    }
+
+    /** Ends every tool still running (from a shutdown hook), waiting a bounded time for each. */
+    static void endAll() {
+        for (Process p : RUNNING.toArray(new Process[0])) {
+            p.destroyForcibly();
+            try {
+                p.waitFor(10, TimeUnit.SECONDS);
+            } catch (InterruptedException e) {
+                Thread.currentThread().interrupt();
+                return;
+            }
+        }
+    }
+
+    private Result collect(Process process, String tool) throws PackException {
         ByteArrayOutputStream collected = new ByteArrayOutputStream();
         Thread reader = new Thread(() -> drain(process.getInputStream(), collected), "output of " + tool);
         reader.setDaemon(true);

@@ -31,6 +31,8 @@ final class StagingFolder implements Closeable {
         this.dir = dir;
         this.cleanup = new Thread(() -> {
             if (!done) {
+                // A tool still writing into the folder would recreate what is being deleted.
+                ProcessRunner.endAll();
                 deleteTree(dir);
             }
         });

@@ -12,8 +12,6 @@ import java.util.List;
 final class Commands {
     /** One sub-command: parses its own options, writes its artefact, prints what it made. */
     interface Command {
-        String usage();
-
         void run(List<String> args, PrintStream out, PrintStream err) throws PackException, IOException;
     }
 

@@ -72,11 +72,6 @@ final class DebCommand implements Commands.Command {
     private final ProcessRunner runner = new ProcessRunner(TOOL_TIMEOUT);
 
     @Override
-    public String usage() {
-        return USAGE;
-    }
-
-    @Override
     public void run(List<String> args, PrintStream out, PrintStream err) throws PackException, IOException {
         CommandOptions o = new CommandOptions("deb").one("--program").one("--runtime").many("--file").one("--name")
                 .one("--version").one("--maintainer").one("--title").one("--description").one("--categories")

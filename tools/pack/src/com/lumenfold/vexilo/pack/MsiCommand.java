@@ -7,7 +7,6 @@ import java.nio.charset.CharsetEncoder;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.FileVisitResult;
 import java.nio.file.Files;
-import java.nio.file.LinkOption;
 import java.nio.file.Path;
 import java.nio.file.SimpleFileVisitor;
 import java.nio.file.attribute.BasicFileAttributes;
@@ -71,11 +70,6 @@ final class MsiCommand implements Commands.Command {
         String relative() {
             return folder.isEmpty() ? name : folder + "\\" + name;
         }
-    }
-
-    @Override
-    public String usage() {
-        return USAGE;
     }
 
     @Override

@@ -116,11 +116,6 @@ final class RuntimeCommand implements Commands.Command {
     }
 
     @Override
-    public String usage() {
-        return USAGE;
-    }
-
-    @Override
     public void run(List<String> args, PrintStream out, PrintStream err) throws PackException, IOException {
         CommandOptions o = new CommandOptions("runtime").many("--jar").one("--jdk").many("--add-modules")
                 .one("--out").parse(args);

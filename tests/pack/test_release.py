@@ -413,6 +413,12 @@ class DebTest(ReleaseCase):
                 run(["dpkg-deb", "-x", deb, tree])
                 with open(os.path.join(tree, "usr/share/applications/example-editor.desktop")) as f:
                     self.assertIn(f"Terminal={terminal}\n", f.read())
+                if label == cases[0][0] and shutil.which("lintian"):
+                    # Everything in this package is the command's own making: only the missing
+                    # manual page is left to the user.
+                    report = run(["lintian", "--allow-root", deb], timeout=900)
+                    tags = sorted(line.split()[2] for line in report.stdout.splitlines() if line[:2] in ("E:", "W:"))
+                    self.assertEqual(tags, ["no-manual-page"], report.stdout)
 
     def test_refusals(self):
         program = packed_program(self.dir, "launcher-console", "mainclass demo.Main\n", name="editor")

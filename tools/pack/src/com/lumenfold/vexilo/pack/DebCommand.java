@@ -506,8 +506,22 @@ final class DebCommand implements Commands.Command {
         }
         b.append("Section: misc\nPriority: optional\n")
                 .append("Description: ").append(synopsis).append('\n')
-                .append(' ').append(extended).append('\n');
+                .append(wrapped(extended));
         return b.toString();
+    }
+
+    /** Extended description lines: one leading space, at most 80 columns. */
+    static String wrapped(String text) {
+        StringBuilder b = new StringBuilder();
+        StringBuilder line = new StringBuilder();
+        for (String word : text.trim().split(" +")) {
+            if (line.length() > 0 && line.length() + 1 + word.length() > 79) {
+                b.append(' ').append(line).append('\n');
+                line.setLength(0);
+            }
+            line.append(line.length() > 0 ? " " : "").append(word);
+        }
+        return b.append(' ').append(line).append('\n').toString();
     }
 
     static String changelog(String name, String version, String maintainer, long when) {

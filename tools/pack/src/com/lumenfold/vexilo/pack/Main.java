@@ -43,6 +43,9 @@ public final class Main {
     }
 
     static int run(String[] args, PrintStream out, PrintStream err) {
+        if (Commands.handles(args)) {
+            return Commands.run(args, out, err);
+        }
         try {
             Options options = Options.parse(args);
             if (options.help) {

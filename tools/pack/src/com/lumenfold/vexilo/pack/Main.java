@@ -31,7 +31,9 @@ public final class Main {
             + "  --version N.N.N.N      file and product version (default: JAR manifest, 0.0.0.0)\n"
             + "  --product-version, --product-name, --description, --company, --copyright TEXT\n"
             + "\n"
-            + "Sign the program file after packing; a signed image is refused.\n";
+            + "Sign the program file after packing; a signed image is refused.\n"
+            + "\n"
+            + "Release artefacts: vexilo-pack runtime|msi|deb --help\n";
 
     private Main() {
     }

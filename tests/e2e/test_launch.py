@@ -447,6 +447,71 @@ class RedirectionTest(unittest.TestCase):
                     self.assertIn(e, text)
 
 
+    def test_targets_that_must_not_hang_or_be_followed(self):
+        # name, what the target path is, whether the output lands in it
+        shared = Path("/tmp")
+        fifo = self.ws.root / "fifo"
+        os.mkfifo(fifo)
+        victim = self.ws.root / "victim.txt"
+        planted = shared / f"vxo-planted-{os.getpid()}.log"
+        own = shared / f"vxo-own-{os.getpid()}.log"
+        for link in (planted, own):
+            link.unlink(missing_ok=True)
+            link.symlink_to(victim)
+            self.addCleanup(link.unlink, True)
+        if os.geteuid() == 0:
+            os.lchown(planted, 65534, 65534)  # as if "nobody" had put it there
+        cases = [("FIFO without a reader", fifo, None),
+                 ("missing folders", self.ws.root / "logs" / "a" / "b" / "out.txt", "created"),
+                 ("link planted by another user", planted, None),
+                 ("our own link", own, "victim")]
+        for name, target, lands in cases:
+            with self.subTest(name):
+                if name.startswith("link planted") and os.geteuid() != 0:
+                    self.skipTest("needs root to plant a link owned by another user")
+                victim.write_text("old\n")
+                program = self.ws.pack(BASE + f"stdout {target}\n", folder=self.ws.root / "app")
+                out = run(program, timeout=30)
+                self.assertEqual(out.returncode, 0, out.stderr)
+                self.assertEqual("args=[]" in lines(out), lands is None, out.stdout[:200])
+                if lands == "created":
+                    self.assertIn("args=[]", target.read_text())
+                    folder_modes = [(self.ws.root / p).stat().st_mode & 0o777 for p in ("logs", "logs/a", "logs/a/b")]
+                    self.assertEqual(folder_modes, [0o700] * 3)
+                self.assertEqual("args=[]" in victim.read_text(), lands == "victim")
+
+    def test_started_programs_are_reaped_with_default_signals(self):
+        # The second program starts after the first has run; it reports its own signal state.
+        folder = self.ws.root / "signals"
+        report = folder / "signals.txt"
+        config = (BASE + "stderr |true\n"
+                  f'stdout |sh -c "grep -E ^Sig[IB] /proc/self/status > {report}; exec cat > /dev/null"\n')
+        program = self.ws.pack(config, folder=folder)
+        process = subprocess.Popen([str(program), "wait"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            def children():
+                found = []
+                for entry in Path("/proc").iterdir():
+                    try:
+                        stat = (entry / "stat").read_text()
+                    except (OSError, ValueError):
+                        continue
+                    fields = stat[stat.rindex(")") + 2:].split()
+                    if int(fields[1]) == process.pid:
+                        found.append((stat[stat.index("(") + 1:stat.rindex(")")], fields[0]))
+                return found
+            deadline = time.monotonic() + 20
+            while time.monotonic() < deadline and (not report.exists() or ("true", "Z") in children()):
+                time.sleep(0.05)
+            self.assertNotIn(("true", "Z"), children())
+            signals = dict(line.split(":") for line in report.read_text().split("\n") if line)
+            self.assertEqual(int(signals["SigIgn"], 16) & (1 << (signal.SIGPIPE - 1)), 0, signals)
+            self.assertEqual(int(signals["SigBlk"], 16), 0, signals)
+        finally:
+            process.kill()
+            process.wait(timeout=30)
+
+
 class HardeningTest(unittest.TestCase):
     """What a program must never take from the folder it is started in, and inputs that must
     neither hang the launcher nor garble its text."""

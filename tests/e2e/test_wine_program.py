@@ -542,6 +542,34 @@ class RedirectionTest(WineProgramCase):
                 self.assertNotIn(expected.encode(), out.stderr)
 
 
+    def test_writers_of_one_file_never_overwrite_each_other(self):
+        # Lines go straight to the standard handles (the fake main's WRITE_LINES): two programs
+        # sharing a stderr file, and one program naming one file twice in two spellings.
+        lines = 300
+        cases = [("two programs", 2, "stderr {f}\n", ["err"]),
+                 ("one file twice", 1, "stdout {f}\nstderr {g}\n", ["out", "err"])]
+        for name, copies, config, streams in cases:
+            with self.subTest(name):
+                folder = self.ws.root / name.replace(" ", "-")
+                target = folder / "shared.txt"
+                other = TARGET.path(folder).upper() + "\\.\\SHARED.TXT"
+                program = self.program(MAIN + config.format(f=TARGET.path(target), g=other), folder=folder)
+                target.write_bytes(b"old\r\n")
+                env = TARGET.environment(self.env({"VXO_FAKEJVM_WRITE_LINES": str(lines)}))
+                cmd = ["bash", str(RUN_WINE), str(WIN_BUILD), str(program)]
+                runs = [subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
+                        for _ in range(copies)]
+                outputs = [run.communicate(timeout=300) for run in runs]
+                self.assertEqual([run.returncode for run in runs], [0] * copies, outputs)
+                written = target.read_bytes().decode("cp1252").splitlines()
+                self.assertEqual(written[0], "old")
+                pids = {line.split()[0] for line in written[1:]}
+                self.assertEqual(len(pids), copies, written[:20])
+                expected = sorted(f"{pid} {'out' if i % 2 == 0 else 'err'} {i}" for pid in pids
+                                  for i in range(lines) if ("out" if i % 2 == 0 else "err") in streams)
+                self.assertEqual(sorted(written[1:]), expected)
+
+
 class LongProgramPathTest(WineProgramCase):
     def test_program_path_that_does_not_fit(self):
         # The system cuts a path of 260 characters or more: the launcher then reads nothing, least

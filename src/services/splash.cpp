@@ -2,6 +2,9 @@
 // search, and the hand-over of the native window between its thread and the rest.
 #include "services/splash.h"
 
+#include <atomic>
+#include <cstdio>
+
 #include "common/text.h"
 #include "config/config_store.h"
 #include "launcher/process.h"
@@ -9,6 +12,7 @@
 #include "runtime/jvm.h"
 #include "runtime/search.h"
 #include "services/services.h"
+#include "services/splash_image.h"
 
 namespace vxo {
 
@@ -85,6 +89,23 @@ std::string SplashLibraryPath(const ConfigStore& store) {
     return platform::CanRead(candidate) ? candidate : std::string();
 }
 
+namespace {
+
+// Whether the runtime's splash library took an image: only then can a window's opening close it.
+std::atomic<bool> runtimeSplashShown{false};
+
+// False, with one line on standard error, for an image too large to decode in reasonable time
+// and memory; the launch goes on without a splash.
+bool AcceptSplashImage(const std::uint8_t* data, std::size_t size, const std::string& name) {
+    const std::string refusal = splash::SplashRefusal(splash::ReadImageSize(data, size), name);
+    if (refusal.empty()) return true;
+    std::fprintf(stderr, "%s\n", refusal.c_str());
+    std::fflush(stderr);
+    return false;
+}
+
+}  // namespace
+
 void StartRuntimeSplash(const std::string& libraryPath, const ConfigStore& store) {
     platform::SuppressErrorDialogs();
     // The runtime library first, as the runtime's own launcher has it loaded when it starts
@@ -108,17 +129,26 @@ void StartRuntimeSplash(const std::string& libraryPath, const ConfigStore& store
     if (init == nullptr) return;
     const std::string image = store.Value(Keyword::Splash);
     if (!image.empty() && platform::CanRead(image)) {
+        // Only a regular file, whose header is read first: nothing that could make the start
+        // wait (a FIFO) or take minutes and gigabytes (a huge picture) reaches the library.
+        const platform::MappedFile file = platform::MappedFile::Open(image);
+        if (file.data() == nullptr || !AcceptSplashImage(file.data(), file.size(), image)) return;
         init();
-        if (loadFile != nullptr) loadFile(image.c_str());
+        if (loadFile != nullptr && loadFile(image.c_str()) != 0) runtimeSplashShown = true;
         return;
     }
     // The library takes over the bytes it is given; a copy outlives this function.
     static std::string resource;
     resource = platform::RawDataResource(100);
     if (resource.empty() || resource.size() > 0x7FFFFFFF) return;
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(resource.data());
+    if (!AcceptSplashImage(bytes, resource.size(), "resource 100")) return;
     init();
-    if (loadMemory != nullptr) loadMemory(resource.data(), static_cast<int>(resource.size()));
+    if (loadMemory != nullptr && loadMemory(resource.data(), static_cast<int>(resource.size())) != 0)
+        runtimeSplashShown = true;
 }
+
+bool SplashShowing() { return runtimeSplashShown.load() || SplashWindowHandle() != 0; }
 
 bool StartNativeSplash(const std::string& title) {
     const std::uint64_t bitmap = platform::LoadSplashBitmap();

@@ -276,16 +276,40 @@ class RuntimeSplashTest(unittest.TestCase):
                 self.assertIn("awt splash after close=false", text)
 
     def test_close_on_window_listener(self):
-        # "splashcloseonwindow" (in any case) registers the listener in launcher-gui only.
-        cases = [("launcher-gui", "splashcloseonwindow TRUE\n", "true"),
-                 ("launcher-gui", "splashcloseonwindow yes\n", "false"),
-                 ("launcher-console", "splashcloseonwindow true\n", "false")]
+        # "splashcloseonwindow" (in any case) registers the listener in launcher-gui, and only
+        # while a splash shows: without one the toolkit is not even loaded.
+        splash = "splash splash.png\n"
+        cases = [("launcher-gui", splash + "splashcloseonwindow TRUE\n", "true"),
+                 ("launcher-gui", "splashcloseonwindow true\n", "false"),
+                 ("launcher-gui", splash + "splashcloseonwindow yes\n", "false"),
+                 ("launcher-console", splash + "splashcloseonwindow true\n", "false")]
         for image, config, registered in cases:
             with self.subTest(image=image, config=config):
                 program = self.ws.pack(BASE + config, image=image)
                 out = run(program, ["splash-listener"], env_extra=self.env(), timeout=120)
                 self.assertEqual(out.returncode, 0, out.stderr[-2000:])
                 self.assertIn(f"splash listener={registered}", lines(out))
+                classes = self.ws.root / "classes.log"
+                classes.unlink(missing_ok=True)
+                program = self.ws.pack(BASE + config + f"option -Xlog:class+load:file={classes}\n", image=image)
+                out = run(program, env_extra=self.env(), timeout=120)
+                self.assertEqual(out.returncode, 0, out.stderr[-2000:])
+                loaded = re.search(r"\bjava\.awt\.Toolkit\b", classes.read_text()) is not None
+                self.assertEqual(loaded, registered == "true")
+
+    def test_picture_too_large_to_decode_is_skipped(self):
+        # 20000 x 20000 pixels in 1.2 MB: decoded, 1.6 GB and more than a minute. The header
+        # says so; the launch goes on at once without a splash, after one line on stderr.
+        (self.ws.root / "huge.png").write_bytes(pictures.png(20000, 20000, self.COLOUR))
+        for image in ("launcher-gui", "launcher-console"):
+            with self.subTest(image=image):
+                program = self.ws.pack(BASE + "splash huge.png\n", image=image)
+                out = run(program, ["splash-check"], env_extra=self.env(), timeout=60)
+                self.assertEqual(out.returncode, 0, out.stderr[-2000:])
+                self.assertEqual(out.stderr.decode().splitlines(),
+                                 [f"Splash image {self.ws.root}/huge.png is 20000 x 20000 pixels, "
+                                  "more than 8192 x 8192: it is not shown."])
+                self.assertIn("awt splash=false", lines(out))
 
     def test_no_splash_without_an_image(self):
         cases = [("no splash line", ""), ("missing file", "splash missing.png\n")]

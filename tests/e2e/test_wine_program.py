@@ -543,9 +543,10 @@ class RedirectionTest(WineProgramCase):
 
 
     def test_writers_of_one_file_never_overwrite_each_other(self):
-        # Lines go straight to the standard handles (the fake main's WRITE_LINES): two programs
-        # sharing a stderr file, and one program naming one file twice in two spellings.
-        lines = 300
+        # Lines go straight to the standard handles (the fake main's WRITE_LINES). Two programs
+        # share a stderr file: both have it open before the first writes, and the second writes
+        # once the first is done. One program names one file twice, in two spellings.
+        lines = 200
         cases = [("two programs", 2, "stderr {f}\n", ["err"]),
                  ("one file twice", 1, "stdout {f}\nstderr {g}\n", ["out", "err"])]
         for name, copies, config, streams in cases:
@@ -555,11 +556,25 @@ class RedirectionTest(WineProgramCase):
                 other = TARGET.path(folder).upper() + "\\.\\SHARED.TXT"
                 program = self.program(MAIN + config.format(f=TARGET.path(target), g=other), folder=folder)
                 target.write_bytes(b"old\r\n")
-                env = TARGET.environment(self.env({"VXO_FAKEJVM_WRITE_LINES": str(lines)}))
-                cmd = ["bash", str(RUN_WINE), str(WIN_BUILD), str(program)]
-                runs = [subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
-                        for _ in range(copies)]
-                outputs = [run.communicate(timeout=300) for run in runs]
+                gates = [folder / f"gate{i}" for i in range(copies)]
+                runs = []
+                for gate in gates:
+                    env = TARGET.environment(self.env({"VXO_FAKEJVM_WRITE_LINES": str(lines),
+                                                       "VXO_FAKEJVM_WRITE_WAIT": TARGET.path(gate)}))
+                    runs.append(subprocess.Popen(["bash", str(RUN_WINE), str(WIN_BUILD), str(program)],
+                                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env))
+                try:
+                    for gate in gates:
+                        self.assertTrue(poll(lambda: Path(f"{gate}.ready").exists(), 120), gate)
+                    for gate in gates:
+                        gate.touch()
+                        self.assertTrue(poll(lambda: Path(f"{gate}.done").exists(), 60), gate)
+                    outputs = [run.communicate(timeout=120) for run in runs]
+                finally:
+                    for run in runs:
+                        if run.poll() is None:
+                            run.kill()
+                            run.communicate()
                 self.assertEqual([run.returncode for run in runs], [0] * copies, outputs)
                 written = target.read_bytes().decode("cp1252").splitlines()
                 self.assertEqual(written[0], "old")

@@ -745,6 +745,31 @@ class TrayTest(WineProgramCase):
         self.assertEqual(after_main, expected)
 
 
+    def test_popup_menu_choice_reaches_the_callback(self):
+        # Popup from a Java thread (the scenario's main), an item chosen with the keyboard: the
+        # first item, "Open" (command 0), arrives as a click on it would, and Popup has returned.
+        program = self.program(MAIN, name="popup", image=str(TOOLS / "launcher-gui-res.exe"))
+        with GuiSession() as session:
+            self.log.unlink(missing_ok=True)
+            process = session.start(program, env=self.env({"VXO_FAKEJVM_TRAY": "popup"}), timeout=150)
+            try:
+                self.assertTrue(poll(lambda: "popup start" in self.events(), 120), self.events())
+                menu = session.wait_window("", 30)  # the menu: the only window on the screen
+                self.assertIsNotNone(menu, "no menu shown")
+                session.screenshot(ARTIFACTS / "wine_program-tray-popup.png")
+                subprocess.run(["xdotool", "key", "--delay", "200", "Down", "Return"], env=session.env(),
+                               timeout=30)
+                out, err = process.communicate(timeout=120)
+            finally:
+                end_group(process)
+        self.assertEqual(process.returncode, 0, err)
+        events = [e for e in self.events() if e not in ("attach", "detach")]
+        popup = events[events.index("popup start"):events.index("popup command arrived") + 1]
+        self.assertEqual(sorted(popup), ["callback command 0", "popup command arrived", "popup returned",
+                                         "popup start"])
+        self.assertEqual(popup[-1], "popup command arrived")
+
+
 class NativeSplashTest(WineProgramCase):
     """The native splash of launcher-gui (bitmap 100 of the test image: 320 x 200, one colour in a
     4-pixel frame) on a 1024 x 768 screen, watched by the fake runtime's splash scenario."""

@@ -1,6 +1,8 @@
 """Packed program files started by the Linux images with the real Java runtime."""
 import os
+import pty
 import re
+import shutil
 import signal
 import subprocess
 import sys
@@ -320,6 +322,87 @@ class RuntimeSplashTest(unittest.TestCase):
                 self.assertEqual(out.returncode, 0, out.stderr[-2000:])
                 self.assertEqual(lines(out)[-4:-1], ["awt splash=false", "vxo splash=false",
                                                      "awt splash after close=false"])
+
+
+class MessageWindowTest(unittest.TestCase):
+    """launcher-gui started away from a terminal shows its failures in a window on the display:
+    a dialog program found on PATH, else a window of its own; standard error gets the text too."""
+    NO_RUNTIME = "mainclass probe.Probe\njre_order c\njvmdll /nonexistent/libjvm.so\n"
+    TEXT = "Java Runtime Environment not found."
+
+    def setUp(self):
+        self.ws = Workspace()
+        self.addCleanup(self.ws.close)
+        self.xvfb, self.display = start_xvfb()
+        self.addCleanup(self.xvfb.wait, 10)
+        self.addCleanup(self.xvfb.terminate)
+
+    def xdotool(self, *args):
+        return subprocess.run(["xdotool", *args], capture_output=True, text=True, timeout=10,
+                              env=dict(os.environ, DISPLAY=self.display))
+
+    def window(self, seconds):
+        """The id of the visible window titled "Error", or None after seconds."""
+        deadline = time.monotonic() + seconds
+        while time.monotonic() < deadline:
+            found = self.xdotool("search", "--onlyvisible", "--name", "^Error$").stdout.split()
+            if found:
+                return found[0]
+            time.sleep(0.1)
+        return None
+
+    def bin_with(self, *programs):
+        folder = self.ws.root / ("bin-" + "-".join(programs))
+        folder.mkdir()
+        for name in programs:
+            (folder / name).symlink_to(shutil.which(name))
+        return str(folder)
+
+    def test_failure_shown_in_a_window(self):
+        cases = [("zenity", self.bin_with("zenity")), ("xmessage", self.bin_with("xmessage")),
+                 ("own window", self.bin_with())]
+        for name, path in cases:
+            with self.subTest(name):
+                program = self.ws.pack(self.NO_RUNTIME, image="launcher-gui")
+                env = dict(os.environ, DISPLAY=self.display, PATH=path)
+                process = subprocess.Popen([str(program)], stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
+                try:
+                    window = self.window(60)
+                    self.assertIsNotNone(window, "no window")
+                    self.assertIsNone(process.poll(), "the launcher did not wait for the window")
+                    deadline = time.monotonic() + 30
+                    while process.poll() is None and time.monotonic() < deadline:
+                        self.xdotool("windowfocus", "--sync", window)
+                        self.xdotool("key", "--clearmodifiers", "Return")
+                        time.sleep(0.5)
+                    out, err = process.communicate(timeout=10)
+                finally:
+                    if process.poll() is None:
+                        process.kill()
+                        process.communicate()
+                self.assertEqual(process.returncode, 1)
+                self.assertEqual(err.decode().splitlines(), [self.TEXT])
+
+    def test_no_window_where_someone_reads_the_text(self):
+        # The console image, a terminal on stderr, no display: the launcher ends at once.
+        primary, replica = pty.openpty()
+        self.addCleanup(os.close, primary)
+        cases = [("console image", "launcher-console", {"DISPLAY": self.display}, None),
+                 ("stderr a terminal", "launcher-gui", {"DISPLAY": self.display}, replica),
+                 ("no display", "launcher-gui", {"DISPLAY": "", "WAYLAND_DISPLAY": ""}, None)]
+        for name, image, env, stderr in cases:
+            with self.subTest(name):
+                program = self.ws.pack(self.NO_RUNTIME, image=image)
+                out = subprocess.run([str(program)], stdout=subprocess.PIPE,
+                                     stderr=stderr if stderr is not None else subprocess.PIPE,
+                                     env=dict(os.environ, **env), timeout=60)
+                self.assertEqual(out.returncode, 1)
+                self.assertIsNone(self.window(0.5))
+                if stderr is None:
+                    self.assertEqual(out.stderr.decode().splitlines(), [self.TEXT])
+                else:
+                    self.assertIn(self.TEXT.encode(), os.read(primary, 4096))
+        os.close(replica)
 
 
 class DamagedProgramTest(unittest.TestCase):

@@ -22,6 +22,7 @@ constexpr std::size_t kMaxColumns = 160;
 constexpr int kMargin = 16;
 constexpr int kLineHeight = 15;  // the server's default font is 6 x 13
 constexpr int kColumnWidth = 6;
+constexpr char kCloseHint[] = "(a key or a click closes this window)";
 
 struct XLibrary {
     void* handle = nullptr;
@@ -80,12 +81,14 @@ bool ShowTextWindow(const std::string& text, const std::string& caption, int wai
     Display* display = x.XOpenDisplay(nullptr);
     if (display == nullptr) return false;
     const std::vector<std::string> lines = WindowLines(text);
-    std::size_t columns = 20;
+    std::size_t columns = sizeof kCloseHint - 1;
     for (const std::string& line : lines) columns = std::max(columns, line.size());
     const unsigned width = static_cast<unsigned>(columns * kColumnWidth + 2 * kMargin);
     const unsigned height = static_cast<unsigned>((lines.size() + 2) * kLineHeight + 2 * kMargin);
     const int screen = DefaultScreen(display);
-    const Window window = x.XCreateSimpleWindow(display, RootWindow(display, screen), 100, 100, width, height, 1,
+    const int left = std::max(0, (DisplayWidth(display, screen) - static_cast<int>(width)) / 2);
+    const int top = std::max(0, (DisplayHeight(display, screen) - static_cast<int>(height)) / 2);
+    const Window window = x.XCreateSimpleWindow(display, RootWindow(display, screen), left, top, width, height, 1,
                                                 BlackPixel(display, screen), WhitePixel(display, screen));
     x.XStoreName(display, window, caption.c_str());
     x.XSelectInput(display, window, ExposureMask | KeyPressMask | ButtonPressMask | StructureNotifyMask);
@@ -113,6 +116,8 @@ bool ShowTextWindow(const std::string& text, const std::string& caption, int wai
                     x.XDrawString(display, window, gc, kMargin, kMargin + static_cast<int>(i + 1) * kLineHeight,
                                   lines[i].data(), static_cast<int>(lines[i].size()));
                 }
+                x.XDrawString(display, window, gc, kMargin, kMargin + static_cast<int>(lines.size() + 2) * kLineHeight,
+                              kCloseHint, static_cast<int>(sizeof kCloseHint - 1));
                 break;
             case KeyPress:
             case ButtonPress:

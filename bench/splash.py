@@ -88,7 +88,10 @@ class Screen:
 def build_programs(work):
     src = work / "src" / "bench"
     src.mkdir(parents=True)
-    (src / "Hello.java").write_text("package bench; public class Hello { public static void main(String[] a) {} }")
+    # main holds the process for a moment: a splash that closes with an instant exit could be
+    # gone before the screen is read, on a busy machine.
+    (src / "Hello.java").write_text("package bench; public class Hello {"
+                                    " public static void main(String[] a) throws Exception { Thread.sleep(400); } }")
     subprocess.run(["javac", "-d", str(work / "classes"), str(src / "Hello.java")], check=True)
     subprocess.run(["jar", "--create", "--file", str(work / "hello.jar"), "-C", str(work / "classes"), "."],
                    check=True)

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Start-up benchmark: a hello-world application through the Linux console image versus
-`java -cp <the same jar> <main class>`, alternated; prints median wall-time and peak-memory
-ratios. Usage: startup.py DIST [RUNS]"""
+`java -cp <the same jar> <main class>`, alternated; prints median wall-time, processor-time and
+peak-memory ratios. Usage: startup.py DIST [RUNS]"""
 import os
 import statistics
 import subprocess
@@ -40,22 +40,21 @@ def measure(cmd):
     elapsed = time.perf_counter() - start
     if status != 0:
         raise SystemExit(f"{cmd[0]} failed with status {status}")
-    return elapsed, usage.ru_maxrss
+    return elapsed, usage.ru_utime + usage.ru_stime, usage.ru_maxrss
 
 
-results = {name: ([], []) for name in commands}
+results = {name: ([], [], []) for name in commands}
 for name, cmd in commands.items():  # one warm-up each
     measure(cmd)
 for _ in range(runs):
     for name, cmd in commands.items():
-        t, rss = measure(cmd)
-        results[name][0].append(t)
-        results[name][1].append(rss)
+        for series, value in zip(results[name], measure(cmd)):
+            series.append(value)
 
-med = {name: (statistics.median(t), statistics.median(m)) for name, (t, m) in results.items()}
+med = {name: tuple(statistics.median(series) for series in r) for name, r in results.items()}
 print(f"start-up of a hello-world application, {runs} alternated runs each")
-for name, (t, m) in med.items():
-    print(f"  {name:9s} median wall {t * 1000:8.1f} ms   median peak RSS {m / 1024:7.1f} MiB")
-print(f"  wall-time ratio launcher / java:   {med['launcher'][0] / med['java'][0]:.3f}")
-print(f"  peak-memory ratio launcher / java: {med['launcher'][1] / med['java'][1]:.3f}")
+for name, (t, c, m) in med.items():
+    print(f"  {name:9s} median wall {t * 1000:8.1f} ms   cpu {c * 1000:8.1f} ms   peak RSS {m / 1024:7.1f} MiB")
+for index, what in enumerate(("wall-time", "processor-time", "peak-memory")):
+    print(f"  {what + ' ratio':24s} launcher / java: {med['launcher'][index] / med['java'][index]:.3f}")
 subprocess.run(["rm", "-rf", str(work)])

@@ -14,6 +14,7 @@
 #include "launcher/launch.h"
 #include "launcher/messages.h"
 #include "launcher/process.h"
+#include "launcher/startup_trace.h"
 #include "platform/platform.h"
 #include "runtime/jvm.h"
 #include "services/instances.h"
@@ -136,16 +137,20 @@ std::string ForceCwdTarget(const std::string& appDir, const std::string& value) 
 }
 
 int LauncherMain(int argc, char** argv) {
+    StartupTraceBegin();
     std::setlocale(LC_ALL, "");                                      // 1
     auto store = std::make_unique<ConfigStore>(true);                // 2
+    StartupMark("configuration read");
     auto holder = std::make_unique<JvmHolder>();                     // 3
     platform::SharedBlock block = OpenInstanceBlock(*store);         // 4
     auto instances = std::make_unique<InstanceManager>(block.data(), block.size());  // 5
     Process::store = store.get();                                    // 6
     Process::holder = holder.get();
     Process::instances = instances.get();
+    StartupMark("instance block open");
     platform::InitCommonControls();                                  // 7
     StartSplash(*store);                                             // 8
+    StartupMark("splash started");
     ApplyForceCwd(*store);                                           // 9
     RedirectStandardStreams(*store);                                 // 10
     EnforceSingleInstance(*store);                                   // 11
@@ -156,7 +161,9 @@ int LauncherMain(int argc, char** argv) {
     request.argumentCount = arguments.count() > 0 ? arguments.count() - 1 : 0;
     request.arguments = arguments.count() > 0 ? arguments.data() + 1 : arguments.data();
     request.onVmStarted = VmStartedHook;
+    StartupMark("launch begins");
     std::int32_t result = Launch(*store, request);                   // 15
+    StartupMark("launch ended");
 
     RemoveAllTrayIcons();
     Process::store = nullptr;

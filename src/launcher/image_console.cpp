@@ -5,9 +5,4 @@ namespace vxo {
 
 bool IsGuiImage() { return false; }
 
-const NativeTable* ImageNatives(std::size_t& count) {
-    count = 0;
-    return nullptr;
-}
-
 }  // namespace vxo

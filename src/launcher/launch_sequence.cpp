@@ -9,12 +9,12 @@
 #include "launcher/java_calls.h"
 #include "launcher/launch.h"
 #include "launcher/messages.h"
+#include "launcher/startup_trace.h"
 #include "launcher/version.h"
 #include "platform/platform.h"
 #include "runtime/class_path.h"
 #include "runtime/jvm.h"
 #include "runtime/search.h"
-#include "services/natives.h"
 #include "services/services.h"
 
 namespace vxo {
@@ -95,12 +95,9 @@ std::int32_t StartAndRun(ConfigStore& store, JvmHolder& holder, const LaunchRequ
                          std::string& version) {
     std::string library = FindJvmLibrary(store);
     if (library.empty()) return kNoRuntime;
+    StartupMark("runtime found");
     if (int created = CreateJvm(holder, library); created != kJvmOk) return created;
-    if (platform::kRegistersNativesItself) {
-        std::size_t extraCount = 0;
-        const NativeTable* extra = ImageNatives(extraCount);
-        RegisterCompanionNatives(holder.env, extra, extraCount);
-    }
+    StartupMark("virtual machine created");
     SetProperties(store, holder.env);
     if (std::int32_t bounds = CheckVersion(store, holder, version); bounds != kLaunchOk) return bounds;
     if (request.onVmStarted != nullptr) request.onVmStarted();
@@ -108,8 +105,10 @@ std::int32_t StartAndRun(ConfigStore& store, JvmHolder& holder, const LaunchRequ
     bool listener = IsGuiImage() && EqualsIgnoreCase(store.Value(Keyword::SplashCloseOnWindow), "true") &&
                     SplashShowing() && InstallSplashCloseOnWindow(holder.env);
     ScheduleSplashClose(listener ? kSplashCloseWithListenerMs : kSplashCloseBeforeMainMs, true);
+    StartupMark("main called");
     std::int32_t result = RunMain(holder, store.Value(Keyword::MainClass), ArgumentTokens(store),
                                   request.argumentCount, request.arguments);
+    StartupMark("main returned");
     ScheduleSplashClose(listener ? kSplashCloseWithListenerMs : kSplashCloseAfterMainMs, false);
     return result;
 }

@@ -364,9 +364,5 @@ extern const bool kEnvironmentNamesIgnoreCase;
 std::vector<std::string> SystemRuntimeHomes();
 // Folders under a runtime home where the library is looked for, in order.
 extern const char* const kJvmHomeSubdirs[4];
-// True where the companion natives are bound by RegisterNatives after the virtual machine is
-// created (an executable cannot be loaded as a library there), false where System.load of the
-// program file binds them to its exports.
-extern const bool kRegistersNativesItself;
 
 }  // namespace vxo::platform

@@ -1,9 +1,6 @@
-// The companion classes' natives every image serves, their tables and their registration.
-// Each body is guarded so no C++ exception reaches the JVM.
+// The companion classes' natives every image serves, and their tables. Each body is guarded so
+// no C++ exception reaches the JVM.
 #include "services/natives.h"
-
-#include <algorithm>
-#include <string>
 
 #include <cstdio>
 
@@ -128,6 +125,14 @@ Java_com_lumenfold_vxo_SystemTrayMenu_finalize(JNIEnv* env, jobject self) noexce
     vxo::Guarded(env, "SystemTrayMenu.finalize", [&] { vxo::tray_jni::MenuFinalize(env, self); });
 }
 
+#if !defined(_WIN32)
+// The companion classes load the library "vxo" where the program file cannot be loaded as one:
+// this entry point tells the runtime that the library is linked into the program, so it binds
+// their natives to the exports above by name, in whichever class loader uses them first, and
+// only when a class is first used.
+JNIEXPORT jint JNICALL JNI_OnLoad_vxo(JavaVM*, void*) { return JNI_VERSION_1_8; }
+#endif
+
 }  // extern "C"
 
 namespace vxo {
@@ -171,88 +176,6 @@ constexpr NativeTable Table(const char* className, const NativeMethod (&methods)
     return NativeTable{className, methods, N};
 }
 
-bool IsInstanceOfClass(JNIEnv* env, jthrowable error, const char* className) noexcept {
-    jclass cls = env->FindClass(className);
-    if (cls == nullptr) {
-        env->ExceptionClear();
-        return false;
-    }
-    bool result = env->IsInstanceOf(error, cls);
-    env->DeleteLocalRef(cls);
-    return result;
-}
-
-// A class that failed to load: true when it is simply absent from the application.
-bool ClassIsMissing(JNIEnv* env) noexcept {
-    jthrowable error = env->ExceptionOccurred();
-    env->ExceptionClear();
-    if (error == nullptr) return false;
-    bool missing = IsInstanceOfClass(env, error, "java/lang/NoClassDefFoundError") ||
-                   IsInstanceOfClass(env, error, "java/lang/ClassNotFoundException");
-    env->DeleteLocalRef(error);
-    return missing;
-}
-
-// Class.forName(name, false, system class loader): loads a class without initialising it, so
-// its static block (and the library load it attempts) runs only if the application uses it.
-class ClassLookup {
-public:
-    explicit ClassLookup(JNIEnv* env) noexcept : env_(env) {
-        classClass_ = env->FindClass("java/lang/Class");
-        jclass loaderClass = classClass_ != nullptr ? env->FindClass("java/lang/ClassLoader") : nullptr;
-        if (loaderClass != nullptr) {
-            forName_ = env->GetStaticMethodID(classClass_, "forName",
-                                              "(Ljava/lang/String;ZLjava/lang/ClassLoader;)Ljava/lang/Class;");
-            jmethodID system = forName_ != nullptr
-                ? env->GetStaticMethodID(loaderClass, "getSystemClassLoader", "()Ljava/lang/ClassLoader;")
-                : nullptr;
-            if (system != nullptr) loader_ = env->CallStaticObjectMethod(loaderClass, system);
-        }
-        env->ExceptionClear();  // any step that failed left its exception: FindClass is used then
-        if (loaderClass != nullptr) env->DeleteLocalRef(loaderClass);
-    }
-    ~ClassLookup() {
-        if (loader_ != nullptr) env_->DeleteLocalRef(loader_);
-        if (classClass_ != nullptr) env_->DeleteLocalRef(classClass_);
-    }
-    ClassLookup(const ClassLookup&) = delete;
-    ClassLookup& operator=(const ClassLookup&) = delete;
-
-    // Null with the loader's exception pending when the class cannot be loaded.
-    jclass Load(const char* internalName) noexcept {
-        if (loader_ == nullptr) return env_->FindClass(internalName);  // a runtime without the API
-        std::string dotted(internalName);
-        std::replace(dotted.begin(), dotted.end(), '/', '.');
-        jstring name = env_->NewStringUTF(dotted.c_str());
-        auto cls = static_cast<jclass>(env_->CallStaticObjectMethod(classClass_, forName_, name, JNI_FALSE, loader_));
-        env_->DeleteLocalRef(name);
-        return cls;
-    }
-
-private:
-    JNIEnv* env_;
-    jclass classClass_ = nullptr;
-    jmethodID forName_ = nullptr;
-    jobject loader_ = nullptr;
-};
-
-bool RegisterTable(JNIEnv* env, ClassLookup& lookup, const NativeTable& table) noexcept {
-    jclass cls = lookup.Load(table.className);
-    if (cls == nullptr) return ClassIsMissing(env);
-    // One by one: an application with an older class keeps the natives that still match.
-    bool allBound = true;
-    for (std::size_t i = 0; i < table.count; ++i) {
-        const NativeMethod& m = table.methods[i];
-        JNINativeMethod row{const_cast<char*>(m.name), const_cast<char*>(m.signature), m.address()};
-        if (env->RegisterNatives(cls, &row, 1) != JNI_OK) {
-            env->ExceptionClear();
-            allBound = false;
-        }
-    }
-    env->DeleteLocalRef(cls);
-    return allBound;
-}
-
 }  // namespace
 
 constexpr NativeTable kCoreNatives[] = {
@@ -262,14 +185,6 @@ constexpr NativeTable kCoreNatives[] = {
     Table("com/lumenfold/vxo/SystemTrayMenu", kSystemTrayMenuMethods),
 };
 constexpr std::size_t kCoreNativeCount = sizeof(kCoreNatives) / sizeof(kCoreNatives[0]);
-
-bool RegisterCompanionNatives(JNIEnv* env, const NativeTable* extra, std::size_t extraCount) noexcept {
-    ClassLookup lookup(env);
-    bool allBound = true;
-    for (const NativeTable& table : kCoreNatives) allBound = RegisterTable(env, lookup, table) && allBound;
-    for (std::size_t i = 0; i < extraCount; ++i) allBound = RegisterTable(env, lookup, extra[i]) && allBound;
-    return allBound;
-}
 
 void RaiseNativeFailure(JNIEnv* env, const char* where) noexcept {
     if (env == nullptr || env->ExceptionCheck()) return;

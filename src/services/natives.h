@@ -1,6 +1,7 @@
-// The native methods of the companion classes in com.lumenfold.vxo: their JNI tables, and the
-// registration that binds them on Linux, where the JVM cannot load the launcher executable.
-// On Windows the classes bind the same functions through the executable's exports.
+// The native methods of the companion classes in com.lumenfold.vxo and their JNI tables. The
+// runtime binds the classes to these exports by name: on Windows through System.load of the
+// program file, elsewhere through the library "vxo" linked into the program (JNI_OnLoad_vxo).
+// The tables check each row's descriptor against its function at compile time.
 #pragma once
 
 #include <jni.h>
@@ -8,8 +9,8 @@
 #include <cstddef>
 #include <type_traits>
 
-// The exports, by the names the JVM looks up when Windows binds the classes to the program
-// file. The splash ones exist in launcher-gui only.
+// The exports, by the names the JVM looks up when it binds the classes to the program. The
+// splash ones exist in launcher-gui only.
 extern "C" {
 JNIEXPORT jint JNICALL
 Java_com_lumenfold_vxo_Instances_getFirstInstance(JNIEnv*, jclass) noexcept;
@@ -88,11 +89,6 @@ extern const std::size_t kCoreNativeCount;
 // SplashScreen, served by launcher-gui only; defined in natives_splash.cpp, which only that
 // image links.
 extern const NativeTable kSplashNatives;
-
-// Registers the core tables and then the extra ones, right after the virtual machine starts.
-// A class the application does not ship is skipped. Returns false when a class that exists
-// could not take one of its natives (the others are still bound); no exception stays pending.
-bool RegisterCompanionNatives(JNIEnv* env, const NativeTable* extra, std::size_t extraCount) noexcept;
 
 namespace natives_detail {
 

@@ -113,6 +113,23 @@ void StartRuntimeSplash(const std::string& libraryPath, const ConfigStore& store
     std::string runtime = FindJvmLibrary(store);
     if (!runtime.empty() && Process::holder != nullptr && Process::holder->library == nullptr)
         LoadJvmLibrary(*Process::holder, runtime);
+    // The image comes first: without one the library (and the display libraries it pulls in)
+    // stays out of the process. Its header is read before anything is handed over: nothing that
+    // could make the start wait (a FIFO: only a regular file is read) or take minutes and
+    // gigabytes (a huge picture) reaches the library.
+    const std::string image = store.Value(Keyword::Splash);
+    const bool fromFile = !image.empty() && platform::CanRead(image);
+    // The library takes over the bytes it is given; a copy outlives this function.
+    static std::string resource;
+    if (fromFile) {
+        const platform::MappedFile file = platform::MappedFile::Open(image);
+        if (file.data() == nullptr || !AcceptSplashImage(file.data(), file.size(), image)) return;
+    } else {
+        resource = platform::RawDataResource(100);
+        if (resource.empty() || resource.size() > 0x7FFFFFFF) return;
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(resource.data());
+        if (!AcceptSplashImage(bytes, resource.size(), "resource 100")) return;
+    }
     // Loaded for the life of the process: the runtime's splash support keeps using it.
     platform::LibraryHandle library = platform::LoadLibrary(libraryPath);
     if (library == nullptr) {
@@ -127,25 +144,13 @@ void StartRuntimeSplash(const std::string& libraryPath, const ConfigStore& store
     auto loadFile = reinterpret_cast<SplashLoadFileFn>(platform::GetSymbol(library, "SplashLoadFile"));
     auto loadMemory = reinterpret_cast<SplashLoadMemoryFn>(platform::GetSymbol(library, "SplashLoadMemory"));
     if (init == nullptr) return;
-    const std::string image = store.Value(Keyword::Splash);
-    if (!image.empty() && platform::CanRead(image)) {
-        // Only a regular file, whose header is read first: nothing that could make the start
-        // wait (a FIFO) or take minutes and gigabytes (a huge picture) reaches the library.
-        const platform::MappedFile file = platform::MappedFile::Open(image);
-        if (file.data() == nullptr || !AcceptSplashImage(file.data(), file.size(), image)) return;
-        init();
-        if (loadFile != nullptr && loadFile(image.c_str()) != 0) runtimeSplashShown = true;
-        return;
-    }
-    // The library takes over the bytes it is given; a copy outlives this function.
-    static std::string resource;
-    resource = platform::RawDataResource(100);
-    if (resource.empty() || resource.size() > 0x7FFFFFFF) return;
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(resource.data());
-    if (!AcceptSplashImage(bytes, resource.size(), "resource 100")) return;
     init();
-    if (loadMemory != nullptr && loadMemory(resource.data(), static_cast<int>(resource.size())) != 0)
+    // Shown when the library took the picture: only then can a window's opening close it.
+    if (fromFile) {
+        if (loadFile != nullptr && loadFile(image.c_str()) != 0) runtimeSplashShown = true;
+    } else if (loadMemory != nullptr && loadMemory(resource.data(), static_cast<int>(resource.size())) != 0) {
         runtimeSplashShown = true;
+    }
 }
 
 bool SplashShowing() { return runtimeSplashShown.load() || SplashWindowHandle() != 0; }

@@ -14,11 +14,14 @@ from targets import REPO
 
 sys.path.insert(0, str(REPO / "tests" / "pack"))
 import pictures  # noqa: E402  (shared with the packer's tests)
-from harness import (JAVA_HOME, Workspace, java_version, lines, run, screen_pixels, slot_integer, start,
+from harness import (DIST, JAVA_HOME, Workspace, java_version, lines, run, screen_pixels, slot_integer, start,
                      start_xvfb,
                      wait_for_line)
 
 LIBJVM = JAVA_HOME / "lib" / "server" / "libjvm.so"
+# A second runtime of another release, where the machine has one (not from the distribution).
+OTHER_LIBJVM = Path("/usr/lib/jvm/temurin-25-jdk-amd64/lib/server/libjvm.so")
+RUNTIMES = [LIBJVM] + ([OTHER_LIBJVM] if OTHER_LIBJVM.exists() else [])
 BASE = f"mainclass probe.Probe\njvmdll {LIBJVM}\n"
 VERSION = java_version()
 
@@ -218,10 +221,37 @@ class LaunchTest(unittest.TestCase):
         self.assertEqual(lines(out)[-2:], ["main returns", "thread done"])
 
     def test_companion_natives_bind(self):
-        out, _ = self.launch(BASE, ["native"])
-        self.assertEqual(out.returncode, 0, out.stderr)
-        self.assertNotIn(b"UnsatisfiedLinkError", out.stderr)
-        self.assertTrue(any(l.startswith("current instance=") for l in lines(out)))
+        # Bound when a class is first used, wherever that happens; on every runtime at hand.
+        cases = [("main thread", "native", "current instance="),
+                 ("thread with a foreign context loader", "native-thread", "thread instance="),
+                 ("classes of a loader of the application's own", "native-loader", "loader instance=")]
+        for runtime in RUNTIMES:
+            config = f"mainclass probe.Probe\njvmdll {runtime}\nsingleinstance custom\n"
+            program = self.ws.pack(config, name=runtime.parts[-4])
+            for case, command, prefix in cases:
+                with self.subTest(runtime=runtime.parts[-4], case=case):
+                    out = run(program, [command])
+                    self.assertEqual(out.returncode, 0, out.stderr[-2000:])
+                    self.assertNotIn(b"UnsatisfiedLinkError", out.stderr)
+                    found = [l[len(prefix):] for l in lines(out) if l.startswith(prefix)]
+                    self.assertEqual(len(found), 1, lines(out))
+                    self.assertGreater(int(found[0]), 0)  # the process's own id, as messaging runs
+                    if command == "native-loader":
+                        self.assertIn("loader own class=true", lines(out))
+
+    def test_start_up_trace(self):
+        # Only when asked for: one line per step on standard error, in start-up order.
+        steps = ["configuration read", "instance block open", "splash started", "launch begins", "runtime found",
+                 "virtual machine created", "main called", "main returned", "launch ended"]
+        program = self.ws.pack(BASE)
+        for env, expected in (({}, []), ({"VXO_STARTUP_TRACE": "1"}, steps)):
+            with self.subTest(env=env):
+                out = run(program, env_extra=env)
+                self.assertEqual(out.returncode, 0, out.stderr)
+                marks = [l.split(" ", 2) for l in out.stderr.decode().splitlines() if l.startswith("vxo-trace ")]
+                self.assertEqual([m[2] for m in marks], expected)
+                times = [int(m[1]) for m in marks]
+                self.assertEqual(times, sorted(times))
 
     def test_ten_thousand_arguments(self):
         args = [f"a{i}" for i in range(10000)]
@@ -318,8 +348,10 @@ class RuntimeSplashTest(unittest.TestCase):
         for case, config in cases:
             with self.subTest(case):
                 program = self.ws.pack(BASE + config, image="launcher-gui")
-                out = run(program, ["splash-check"], env_extra=self.env())
+                out = run(program, ["libraries", "splash-check"], env_extra=self.env())
                 self.assertEqual(out.returncode, 0, out.stderr[-2000:])
+                # Nothing to show: the runtime's splash library never entered the process.
+                self.assertIn("splash library mapped=false", lines(out))
                 self.assertEqual(lines(out)[-4:-1], ["awt splash=false", "vxo splash=false",
                                                      "awt splash after close=false"])
 
@@ -722,6 +754,33 @@ class HardeningTest(unittest.TestCase):
         self.assertEqual(out.returncode, 1)
         self.assertIn(b"OutOfMemoryError", out.stderr)
         self.assertNotIn(b"args=", out.stdout)
+
+
+class ImageLinkTest(unittest.TestCase):
+    """What the Linux images ask of the system at start: the C library and libgcc only, no
+    newer C library than 2.34, and no exported function but the JNI entry points (a static
+    libstdc++ that exported its own would stand in for the runtime's)."""
+
+    ALLOWED_LIBRARIES = {"libc.so.6", "libgcc_s.so.1", "ld-linux-x86-64.so.2"}
+    NEWEST_C_LIBRARY = (2, 34)
+
+    def tool(self, *command):
+        return subprocess.run(command, check=True, capture_output=True, text=True).stdout
+
+    def test_libraries_versions_and_exports(self):
+        for image in ("launcher-console", "launcher-gui"):
+            with self.subTest(image=image):
+                path = str(DIST / image)
+                needed = set(re.findall(r"\(NEEDED\)\s+Shared library: \[(.+?)\]", self.tool("readelf", "-d", path)))
+                self.assertLessEqual(needed, self.ALLOWED_LIBRARIES)
+                versions = {tuple(map(int, v.split("."))) for v in
+                            re.findall(r"\bGLIBC_(\d+(?:\.\d+)+)", self.tool("objdump", "-T", path))}
+                self.assertTrue(versions)
+                self.assertLessEqual(max(versions), self.NEWEST_C_LIBRARY)
+                functions = {f.split()[-1] for f in self.tool("nm", "-D", "--defined-only", path).splitlines()
+                             if f.split()[1] in ("T", "W", "i")}
+                strays = {f for f in functions if not f.startswith("Java_com_lumenfold_vxo_")}
+                self.assertEqual(strays, {"JNI_OnLoad_vxo"})
 
 
 if __name__ == "__main__":

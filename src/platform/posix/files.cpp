@@ -21,7 +21,6 @@ const char* const kJvmLibraryName = "libjvm.so";
 const char* const kSplashLibraryName = "libsplashscreen.so";
 const bool kEnvironmentNamesIgnoreCase = false;
 const char* const kJvmHomeSubdirs[4] = {"", "lib/", "jre/lib/", "../jre/lib/"};
-const bool kRegistersNativesItself = true;
 
 std::string ModuleFileName() {
     char buffer[PATH_MAX];

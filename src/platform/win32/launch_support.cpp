@@ -8,8 +8,6 @@
 namespace vxo::platform {
 
 const char* const kJvmHomeSubdirs[4] = {"", "bin\\", "jre\\bin\\", "..\\jre\\bin\\"};
-// System.load of the program file binds the companion natives to its exports.
-const bool kRegistersNativesItself = false;
 
 // The registry names the system's runtimes on Windows.
 std::vector<std::string> SystemRuntimeHomes() { return {}; }

@@ -1,5 +1,5 @@
-// Companion natives: the tables against natives.txt, the export names Windows binds by, and
-// registration against a fake JNIEnv (no JVM needed).
+// Companion natives: the tables against natives.txt, the export names the runtime binds by, and
+// the bodies' failure handling against a fake JNIEnv (no JVM needed).
 #include "services/natives.h"
 
 #include <gtest/gtest.h>
@@ -16,18 +16,10 @@
 #include <string>
 #include <vector>
 
-// A class only these tests register, to stand in for an image's extra table.
-extern "C" JNIEXPORT jint JNICALL Java_com_lumenfold_vxo_TestOnly_ping(JNIEnv*, jclass, jlong) noexcept {
-    return 7;
-}
-
 namespace vxo {
 namespace {
 
 using natives_detail::IsMethodDescriptor;
-
-constexpr NativeMethod kTestOnlyMethods[] = {VXO_NATIVE(TestOnly, ping, "(J)I")};
-constexpr NativeTable kTestOnlyTable = {"com/lumenfold/vxo/TestOnly", kTestOnlyMethods, 1};
 
 // The table rows are checked in constant expressions; so is the parser.
 static_assert(IsMethodDescriptor("()V"));
@@ -44,7 +36,7 @@ std::string Row(const std::string& cls, const NativeMethod& m) {
 
 std::vector<std::string> ExpectedRows() {
     // Beside this source file: ctest runs the binary from the build tree.
-    const std::filesystem::path file = std::filesystem::path(__FILE__).parent_path() / "natives.txt";
+    const std::filesystem::path file = std::filesystem::path(VXO_UNIT_SOURCE_DIR) / "services" / "natives.txt";
     std::ifstream in(file);
     if (!in) throw std::runtime_error("cannot read " + file.string());
     std::vector<std::string> rows;
@@ -162,7 +154,7 @@ TEST(NativesTable, MatchesTheExpectedList) {
     EXPECT_EQ(otherClasses, std::set<std::string>{kWindowedOnlyClass});
 }
 
-// A JNIEnv with only what registration and the natives use, over in-memory classes.
+// A JNIEnv with only what the natives' bodies use, over in-memory classes.
 class FakeJvm {
 public:
     FakeJvm() {
@@ -171,29 +163,17 @@ public:
         functions_.ExceptionOccurred = &ExceptionOccurred;
         functions_.ExceptionClear = &ExceptionClear;
         functions_.ExceptionCheck = &ExceptionCheck;
-        functions_.IsInstanceOf = &IsInstanceOf;
         functions_.DeleteLocalRef = &DeleteLocalRef;
-        functions_.RegisterNatives = &RegisterNatives;
         functions_.ThrowNew = &ThrowNew;
         functions_.NewIntArray = &NewIntArray;
         env_.functions = &functions_;
         current_ = this;
-        for (const char* builtin : {"java/lang/NoClassDefFoundError", "java/lang/Error"}) Add(builtin);
+        Add("java/lang/Error");
     }
     ~FakeJvm() { current_ = nullptr; }
 
     JNIEnv* Env() { return &env_; }
     void Add(const std::string& className) { classes_[className]; }
-    void FailInitialising(const std::string& className) { failing_.insert(className); }
-    void Reject(const std::string& className, const std::string& name) {
-        rejected_.insert(className + "." + name);
-    }
-
-    struct Registered {
-        std::string row;
-        void* address;
-    };
-    std::vector<Registered> registered;
     std::vector<std::string> thrown;
     std::vector<jsize> intArrays;
     int deletedRefs = 0;
@@ -212,10 +192,6 @@ private:
 
     static jclass JNICALL FindClass(JNIEnv*, const char* name) {
         FakeJvm& self = Self();
-        if (self.failing_.count(name) != 0) {
-            self.pending = &self.initialiserError_;
-            return nullptr;
-        }
         if (self.classes_.count(name) == 0) {
             self.pending = &self.noClassDefFound_;
             return nullptr;
@@ -225,24 +201,7 @@ private:
     static jthrowable JNICALL ExceptionOccurred(JNIEnv*) { return Self().pending; }
     static void JNICALL ExceptionClear(JNIEnv*) { Self().pending = nullptr; }
     static jboolean JNICALL ExceptionCheck(JNIEnv*) { return Self().pending != nullptr; }
-    static jboolean JNICALL IsInstanceOf(JNIEnv*, jobject obj, jclass cls) {
-        FakeJvm& self = Self();
-        return obj == &self.noClassDefFound_ && cls == self.Handle("java/lang/NoClassDefFoundError");
-    }
     static void JNICALL DeleteLocalRef(JNIEnv*, jobject) { ++Self().deletedRefs; }
-    static jint JNICALL RegisterNatives(JNIEnv*, jclass cls, const JNINativeMethod* methods, jint count) {
-        FakeJvm& self = Self();
-        const std::string className = self.NameOf(cls);
-        for (jint i = 0; i < count; ++i) {
-            if (self.rejected_.count(className + "." + methods[i].name) != 0) {
-                self.pending = &self.noSuchMethod_;
-                return JNI_ERR;
-            }
-            self.registered.push_back(
-                {className + " " + methods[i].name + " " + methods[i].signature, methods[i].fnPtr});
-        }
-        return JNI_OK;
-    }
     static jint JNICALL ThrowNew(JNIEnv*, jclass cls, const char* message) {
         FakeJvm& self = Self();
         self.thrown.push_back(self.NameOf(cls) + ": " + message);
@@ -259,74 +218,10 @@ private:
     JNIEnv env_;
     JNINativeInterface_ functions_;
     std::map<std::string, _jclass> classes_;
-    std::set<std::string> failing_;
-    std::set<std::string> rejected_;
-    _jthrowable noClassDefFound_, initialiserError_, noSuchMethod_, thrownError_;
+    _jthrowable noClassDefFound_, thrownError_;
     _jintArray intArray_;
 };
 FakeJvm* FakeJvm::current_ = nullptr;
-
-std::vector<std::string> AllRows(const std::vector<const NativeTable*>& tables) {
-    std::vector<std::string> rows;
-    for (const NativeTable* table : tables) {
-        for (std::size_t i = 0; i < table->count; ++i) {
-            rows.push_back(std::string(table->className) + " " + table->methods[i].name + " " +
-                           table->methods[i].signature);
-        }
-    }
-    return rows;
-}
-
-std::vector<std::string> RegisteredRows(const FakeJvm& jvm) {
-    std::vector<std::string> rows;
-    for (const auto& r : jvm.registered) rows.push_back(r.row);
-    return rows;
-}
-
-TEST(NativesRegistration, BindsEveryRowOfEveryShippedClassAndTheExtras) {
-    FakeJvm jvm;
-    for (const NativeTable* table : CoreTables()) jvm.Add(table->className);
-    jvm.Add(kTestOnlyTable.className);
-    EXPECT_TRUE(RegisterCompanionNatives(jvm.Env(), &kTestOnlyTable, 1));
-    std::vector<const NativeTable*> all = CoreTables();
-    all.push_back(&kTestOnlyTable);
-    EXPECT_EQ(RegisteredRows(jvm), AllRows(all));
-    EXPECT_EQ(jvm.registered.back().address, reinterpret_cast<void*>(&Java_com_lumenfold_vxo_TestOnly_ping));
-    EXPECT_EQ(jvm.pending, nullptr);
-}
-
-TEST(NativesRegistration, SkipsClassesTheApplicationDoesNotShip) {
-    FakeJvm jvm;
-    jvm.Add("com/lumenfold/vxo/SystemTray");
-    EXPECT_TRUE(RegisterCompanionNatives(jvm.Env(), &kTestOnlyTable, 1));
-    ASSERT_FALSE(jvm.registered.empty());
-    for (const auto& r : jvm.registered) {
-        EXPECT_EQ(r.row.rfind("com/lumenfold/vxo/SystemTray ", 0), 0u) << r.row;
-    }
-    EXPECT_EQ(jvm.pending, nullptr);
-}
-
-TEST(NativesRegistration, KeepsBindingPastARowTheClassLacks) {
-    FakeJvm jvm;
-    for (const NativeTable* table : CoreTables()) jvm.Add(table->className);
-    jvm.Reject("com/lumenfold/vxo/Instances", "flush");
-    EXPECT_FALSE(RegisterCompanionNatives(jvm.Env(), nullptr, 0));
-    std::vector<std::string> expected;
-    for (const std::string& row : AllRows(CoreTables())) {
-        if (row.rfind("com/lumenfold/vxo/Instances flush ", 0) != 0) expected.push_back(row);
-    }
-    EXPECT_EQ(RegisteredRows(jvm), expected);
-    EXPECT_EQ(jvm.pending, nullptr);
-}
-
-TEST(NativesRegistration, ReportsAClassThatFailsToLoadForAnotherReason) {
-    FakeJvm jvm;
-    for (const NativeTable* table : CoreTables()) jvm.Add(table->className);
-    jvm.FailInitialising("com/lumenfold/vxo/RedirOutputStream");
-    EXPECT_FALSE(RegisterCompanionNatives(jvm.Env(), nullptr, 0));
-    EXPECT_EQ(jvm.registered.size(), AllRows(CoreTables()).size() - 1);
-    EXPECT_EQ(jvm.pending, nullptr);
-}
 
 TEST(NativesPlaceholders, AnswerAsIfNoServiceRuns) {
     FakeJvm jvm;

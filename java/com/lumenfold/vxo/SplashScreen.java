@@ -1,5 +1,6 @@
 package com.lumenfold.vxo;
 
+import java.io.File;
 import java.util.Timer;
 import java.util.TimerTask;
 
@@ -16,11 +17,13 @@ public final class SplashScreen {
         self = null;
         autoCloseTimer = null;
         autoCloseTask = null;
-        // Windows binds the natives to the launcher's own exports; on Linux the launcher has
-        // registered them already and loading an executable fails, which is expected.
+        // The natives are the launcher's own. Windows binds them to the program file's exports;
+        // elsewhere an executable cannot be loaded as a library, and the program serves them as
+        // the library "vxo" linked into it, which the runtime finds without opening any file.
         try {
             String path = System.getProperty("vxo.app.path");
-            if (path != null) System.load(path);
+            if (path != null && File.separatorChar == '\\') System.load(path);
+            else if (path != null) System.loadLibrary("vxo");
         } catch (UnsatisfiedLinkError e) {
         } catch (SecurityException e) {
         }

@@ -84,6 +84,28 @@ public class Probe {
             System.out.println("awt splash after close=" + awtSplash());
         } else if (a.equals("native")) {
             System.out.println("current instance=" + com.lumenfold.vxo.Instances.getCurrentInstance());
+        } else if (a.equals("native-thread")) {
+            // First use of a companion class from a thread of the application whose context
+            // class loader sees none of them.
+            final int[] seen = {Integer.MIN_VALUE};
+            Thread t = new Thread(() -> seen[0] = com.lumenfold.vxo.Instances.getCurrentInstance());
+            t.setContextClassLoader(new java.net.URLClassLoader(new java.net.URL[0], null));
+            t.start();
+            t.join();
+            System.out.println("thread instance=" + seen[0]);
+        } else if (a.equals("native-loader")) {
+            // The companion classes loaded a second time, by a loader of the application's own.
+            java.net.URL program = new java.io.File(System.getProperty("vxo.app.path")).toURI().toURL();
+            ClassLoader own = new java.net.URLClassLoader(new java.net.URL[] {program}, null);
+            Class<?> c = Class.forName("com.lumenfold.vxo.Instances", true, own);
+            System.out.println("loader own class=" + (c.getClassLoader() == own));
+            System.out.println("loader instance=" + c.getMethod("getCurrentInstance").invoke(null));
+        } else if (a.equals("libraries")) {
+            boolean splash = false;
+            for (String line : java.nio.file.Files.readAllLines(java.nio.file.Paths.get("/proc/self/maps"))) {
+                splash |= line.endsWith("/libsplashscreen.so");
+            }
+            System.out.println("splash library mapped=" + splash);
         }
     }
 

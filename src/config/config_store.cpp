@@ -138,22 +138,28 @@ bool IsAbsolute(std::string_view value) {
 }
 }  // namespace
 
-std::string ConfigStore::ResolvePath(std::string_view value) const {
-    if (value.empty()) return std::string();
-    if (IsAbsolute(value)) return std::string(value);
-    std::string fromApp = appDir + std::string(value);
+std::string ConfigStore::LocalPath(std::string_view value) {
+    return platform::LocalSeparators(std::string(value));
+}
+
+std::string ConfigStore::ResolvePath(std::string_view raw) const {
+    if (raw.empty()) return std::string();
+    const std::string value = LocalPath(raw);
+    if (IsAbsolute(value)) return value;
+    std::string fromApp = appDir + value;
     if (platform::CanRead(fromApp)) return fromApp;
     if (!currentDir.empty()) {
-        std::string fromCwd = currentDir + std::string(value);
+        std::string fromCwd = currentDir + value;
         if (platform::CanRead(fromCwd)) return fromCwd;
     }
     return fromApp;
 }
 
-std::string ConfigStore::ResolveInAppDir(std::string_view value) const {
-    if (value.empty()) return std::string();
-    if (IsAbsolute(value)) return std::string(value);
-    return appDir.empty() ? std::string() : appDir + std::string(value);
+std::string ConfigStore::ResolveInAppDir(std::string_view raw) const {
+    if (raw.empty()) return std::string();
+    const std::string value = LocalPath(raw);
+    if (IsAbsolute(value)) return value;
+    return appDir.empty() ? std::string() : appDir + value;
 }
 
 void ConfigStore::RefreshCurrentDir() {

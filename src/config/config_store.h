@@ -14,7 +14,7 @@ namespace vxo {
 enum class Keyword {
     MainClass, Option, Property, Export, Argv, Message, ClassPath, JavaClassPath, Libs, JavaLibs,
     MinJre, MaxJre, JreOrder, Jre, JvmDll, Vm, AppId, SingleInstance, Wildcard, Splash,
-    SplashTitle, SplashCloseOnWindow, Stdout, Stderr, ForceCwd, DisableExternal,
+    SplashTitle, SplashCloseOnWindow, Stdout, Stderr, ForceCwd, DisableExternal, JreUrl,
 };
 
 // What the store does with a value before handing it out.
@@ -56,6 +56,9 @@ inline constexpr KeywordInfo kKeywords[] = {
     {Keyword::Stderr, "stderr", false, false, true, Processing::Expand},
     {Keyword::ForceCwd, "forcecwd", false, false, true, Processing::Expand},
     {Keyword::DisableExternal, "disableexternal", false, true, true, Processing::None},
+    // Where to get Java, shown when no suitable runtime is found; the packed text alone sets it,
+    // as the launcher may offer to open it.
+    {Keyword::JreUrl, "jreurl", false, true, true, Processing::None},
 };
 
 constexpr const KeywordInfo& InfoOf(Keyword k) { return kKeywords[static_cast<int>(k)]; }
@@ -84,11 +87,14 @@ public:
     void GetAll(std::string_view keyword, StringList& list, bool embeddedOnly, bool narrow) const;
 
     // A relative value against the program's folder, else the working folder where only that
-    // one holds it; absolute values unchanged.
+    // one holds it; absolute values unchanged. Every configured path comes through here or
+    // through ResolveInAppDir or LocalPath, which give it this system's folder separators.
     std::string ResolvePath(std::string_view value) const;
     // A relative value against the program's folder only: for what is loaded as native code,
     // which must never come from the working folder. Empty without a program folder.
     std::string ResolveInAppDir(std::string_view value) const;
+    // A configured path (or wildcard pattern) with this system's folder separators, unresolved.
+    static std::string LocalPath(std::string_view value);
     // Reads the working folder again; one that cannot be read leaves it empty, never "/".
     void RefreshCurrentDir();
 

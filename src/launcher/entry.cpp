@@ -49,7 +49,7 @@ void StartSplash(const ConfigStore& store) {
 void ApplyForceCwd(ConfigStore& store) {
     std::string value = store.Value(Keyword::ForceCwd);
     if (value.empty()) return;
-    std::string full = platform::FullPathName(ForceCwdTarget(store.AppDir(), value));
+    std::string full = platform::FullPathName(ForceCwdTarget(store.AppDir(), ConfigStore::LocalPath(value)));
     if (!full.empty()) platform::SetCurrentDirectory(full);
     store.RefreshCurrentDir();
 }

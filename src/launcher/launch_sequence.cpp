@@ -9,12 +9,14 @@
 #include "launcher/java_calls.h"
 #include "launcher/launch.h"
 #include "launcher/messages.h"
+#include "launcher/runtime_help.h"
 #include "launcher/startup_trace.h"
 #include "launcher/version.h"
 #include "platform/platform.h"
 #include "runtime/class_path.h"
 #include "runtime/jvm.h"
 #include "runtime/search.h"
+#include "runtime/trace.h"
 #include "services/services.h"
 
 namespace vxo {
@@ -66,6 +68,7 @@ std::int32_t CheckVersion(const ConfigStore& store, const JvmHolder& holder, std
     const std::string maxJre = store.Value(Keyword::MaxJre);
     if (minJre.empty() && maxJre.empty()) return kLaunchOk;
     if (!ReadRuntimeVersion(holder, version)) return kNoVersion;
+    TraceLine("the runtime reports java.version " + version);
     const std::vector<int> v = VersionComponents(version);
     if (CompareVersions(v, VersionComponents(minJre)) < 0) return kVersionTooLow;
     if (CompareVersions(v, VersionComponents(maxJre)) > 0) return kVersionTooHigh;
@@ -88,7 +91,7 @@ void Report(const ConfigStore& store, std::int32_t result, const std::string& ve
     std::string text = MessageText(result);
     if (result == kVersionTooLow || result == kVersionTooHigh)
         text = FormatMessage(text, {version, store.Value(Keyword::MinJre), store.Value(Keyword::MaxJre)});
-    ReportText(text);
+    ReportRuntimeFailure(store, result, text);
 }
 
 std::int32_t StartAndRun(ConfigStore& store, JvmHolder& holder, const LaunchRequest& request,

@@ -116,6 +116,12 @@ struct RegistryValue {
 bool ReadRegistryValue(RegistryRoot root, const std::string& key, const std::string& valueName,
                        RegistryValue& out);
 
+// The names of the sub-keys of `key` below `root` (RegEnumKeyExA, KEY_READ, the process's own
+// registry view), at most `limit` of them, in the registry's order. False when the key cannot
+// be opened (always on POSIX).
+bool ListRegistrySubkeys(RegistryRoot root, const std::string& key, std::size_t limit,
+                         std::vector<std::string>& names);
+
 // ---- Libraries -------------------------------------------------------------------------------
 
 using LibraryHandle = void*;
@@ -199,6 +205,13 @@ void RestoreStandardStream(StandardStream stream, SavedStream& saved);
 // MessageBoxA(owner, text, caption, MB_ICONWARNING | MB_SETFOREGROUND | MB_TOPMOST); owner 0
 // for none. The POSIX backend writes the text to standard error.
 void ShowMessageBox(const std::string& text, const std::string& caption, std::uint64_t owner = 0);
+
+// A question box (MB_YESNO | MB_ICONQUESTION | MB_SETFOREGROUND | MB_TOPMOST) and, on "Yes",
+// ShellExecuteA "open" of `address`. Only where the system can open an address for the user
+// (kCanOpenAddress); elsewhere it does nothing and returns false. True when it was opened.
+bool OfferToOpenAddress(const std::string& text, const std::string& caption, const std::string& address,
+                        std::uint64_t owner = 0);
+extern const bool kCanOpenAddress;
 
 // InitCommonControlsEx with the class set 0 (nothing on POSIX).
 void InitCommonControls();
@@ -362,6 +375,12 @@ extern const bool kEnvironmentNamesIgnoreCase;
 // `java` that PATH finds, through its links, then the distribution's default). Windows finds
 // its system runtime in the registry and returns nothing here.
 std::vector<std::string> SystemRuntimeHomes();
+// Folders that hold installed runtimes side by side, one runtime home per entry (POSIX:
+// /usr/lib/jvm, /usr/java, /opt/java). Windows finds its installed runtimes in the registry.
+std::vector<std::string> RuntimeCollectionFolders();
+// Configured paths use this system's folder separator: on POSIX a backslash in a configured path
+// is a folder separator, as a configuration written for Windows means it.
+std::string LocalSeparators(std::string path);
 // Folders under a runtime home where the library is looked for, in order.
 extern const char* const kJvmHomeSubdirs[4];
 

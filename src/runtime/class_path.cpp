@@ -68,7 +68,7 @@ void CollectClassPathValue(const ConfigStore& store, const std::string& value, s
             continue;
         }
         StringList matches;
-        ExpandWildcards(expanded, matches);
+        ExpandWildcards(ConfigStore::LocalPath(expanded), matches);
         for (std::size_t i = 0; i < matches.size(); ++i) AppendClassPathEntry(out, matches[i]);
     }
 }

@@ -5,6 +5,7 @@
 
 #include "config/config_store.h"
 #include "launcher/messages.h"
+#include "runtime/trace.h"
 
 namespace vxo {
 
@@ -49,6 +50,7 @@ int LoadJvmLibrary(JvmHolder& holder, const std::string& path) {
     holder.library = platform::LoadLibrary(path);
     if (holder.library != nullptr) return kJvmOk;
     ReportSystemError(path);
+    TraceLine("could not load " + path);
     return kJvmNotValid;
 }
 
@@ -61,7 +63,10 @@ int CreateJvm(JvmHolder& holder, const std::string& path) {
     for (const char* name : kEntryPoints) {
         if (create == nullptr) create = reinterpret_cast<CreateJavaVmFn>(platform::GetSymbol(holder.library, name));
     }
-    if (create == nullptr) return kJvmNotValid;
+    if (create == nullptr) {
+        TraceLine(path + " exports no JNI_CreateJavaVM");
+        return kJvmNotValid;
+    }
 
     std::vector<JavaVMOption> options(holder.pendingOptions.size());
     for (std::size_t i = 0; i < options.size(); ++i) {
@@ -78,6 +83,7 @@ int CreateJvm(JvmHolder& holder, const std::string& path) {
     if (result == JNI_OK) return kJvmOk;
     holder.vm = nullptr;
     holder.env = nullptr;
+    TraceLine(path + " refused to start the virtual machine (" + std::to_string(result) + ")");
     return kJvmCreateFailed;
 }
 

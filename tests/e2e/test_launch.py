@@ -513,6 +513,160 @@ class RuntimeSourceTest(unittest.TestCase):
                 self.assertEqual(out.returncode, code, out.stderr)
 
 
+def runtime_copy(folder, version):
+    """The system's runtime through links, with a release file that names `version`."""
+    folder.mkdir(parents=True)
+    for entry in JAVA_HOME.iterdir():
+        if entry.name != "release":
+            (folder / entry.name).symlink_to(entry)
+    (folder / "release").write_text(f'IMPLEMENTOR="test"\nJAVA_VERSION="{version}"\n')
+    return folder
+
+
+def trace_lines(out):
+    return [l for l in out.stderr.decode("utf-8", "replace").splitlines() if l.startswith("vexilo: ")]
+
+
+def chosen(out):
+    """The runtime library the VEXILO_DEBUG trace says was used."""
+    used = [l[len("vexilo: using "):] for l in trace_lines(out) if l.startswith("vexilo: using ")]
+    return os.path.normpath(used[-1]) if used else None
+
+
+class RuntimeChoiceTest(unittest.TestCase):
+    """Which runtime the search takes when several are installed, and what it says about them."""
+
+    def setUp(self):
+        self.ws = Workspace()
+
+    def tearDown(self):
+        self.ws.close()
+
+    def test_version_range_picks_among_runtimes(self):
+        # Beside the program: a copy of the system's runtime that says it is 25. It is really the
+        # system's, so the check after creation still refuses it where the range excludes that.
+        folder = self.ws.root / "app"
+        copy = runtime_copy(folder / "jre", "25.0.1")
+        copy_lib, real_lib = f"{copy}/lib/server/libjvm.so", str(LIBJVM)
+        major = VERSION.split(".")[0]
+        cases = [
+            ("no range, beside first", "jre_order be\n", copy_lib, 0),
+            ("no range, environment first", "jre_order eb\n", real_lib, 0),
+            ("minjre passes the older over", "jre_order eb\nminjre 21\n", copy_lib, 6),
+            ("maxjre passes the newer over", f"jre_order be\nmaxjre {major}.99\n", real_lib, 0),
+            ("none fits: the first found", "jre_order be\nminjre 99\n", copy_lib, 6),
+        ]
+        for name, config, library, code in cases:
+            with self.subTest(name):
+                program = self.ws.pack("mainclass probe.Probe\n" + config, folder=folder)
+                out = run(program, env_extra={"JAVA_HOME": str(JAVA_HOME), "VEXILO_DEBUG": "1"},
+                          env_remove=("JRE_HOME",))
+                self.assertEqual(out.returncode, code, out.stderr)
+                self.assertEqual(chosen(out), library, out.stderr)
+
+    def test_installed_runtimes_in_usr_lib_jvm(self):
+        # The machine's own folder of runtimes: the PATH's java is the system's; a newer one
+        # installed beside it must be found when "minjre" asks for it.
+        newer = []
+        for home in sorted(Path("/usr/lib/jvm").iterdir()):
+            release = home / "release"
+            m = re.search(r'JAVA_VERSION="(\d+)', release.read_text()) if release.is_file() else None
+            if m and int(m.group(1)) > int(VERSION.split(".")[0]) and (home / "lib/server/libjvm.so").exists():
+                newer.append((int(m.group(1)), home))
+        if not newer:
+            self.skipTest("no runtime newer than the system's in /usr/lib/jvm")
+        need = max(newer)[0]
+        program = self.ws.pack(f"mainclass probe.Probe\nminjre {need}\n")
+        out = run(program, env_extra={"VEXILO_DEBUG": "1", "PATH": f"{JAVA_HOME}/bin:/usr/bin:/bin"},
+                  env_remove=("JAVA_HOME", "JRE_HOME"))
+        self.assertEqual(out.returncode, 0, out.stderr)
+        self.assertTrue(chosen(out).startswith("/usr/lib/jvm/"), out.stderr)
+        trace = trace_lines(out)
+        self.assertTrue(any(l.startswith(f"vexilo: the runtime reports java.version {need}") for l in trace), trace)
+        # Each candidate once, in order: the PATH's runtime before the folder's, and no runtime
+        # listed twice under a link's name.
+        passed = [l for l in trace if "outside the range" in l]
+        self.assertTrue(passed and str(JAVA_HOME) in passed[0], trace)
+        libraries = [l.split(": ")[2].split(" (")[0] for l in trace if l.startswith("vexilo:   /usr/lib/jvm/")
+                     and ": /" in l]
+        real = [os.path.realpath(p) for p in libraries]
+        self.assertEqual(len(real), len(set(real)), trace)
+
+    def test_no_trace_without_the_variable(self):
+        program = self.ws.pack(BASE)
+        for env in ({}, {"VEXILO_DEBUG": "0"}, {"VEXILO_DEBUG": ""}):
+            with self.subTest(env=env):
+                out = run(program, env_extra=env, env_remove=("VEXILO_DEBUG",))
+                self.assertEqual(out.returncode, 0)
+                self.assertNotIn(b"vexilo:", out.stderr)
+
+    def test_trace_names_each_candidate_and_why(self):
+        empty = self.ws.root / "empty"
+        empty.mkdir()
+        program = self.ws.pack("mainclass probe.Probe\njre_order cbe\njvmdll missing/libjvm.so\n")
+        out = run(program, env_extra={"VEXILO_DEBUG": "1", "JRE_HOME": str(empty), "JAVA_HOME": str(JAVA_HOME)})
+        self.assertEqual(out.returncode, 0, out.stderr)
+        trace = trace_lines(out)
+        self.assertEqual(trace[0], 'vexilo: runtime search, order "cbe", minjre "", maxjre ""')
+        self.assertRegex(trace[1], r"^vexilo:   jvmdll missing/libjvm.so: no such file$")
+        self.assertRegex(trace[2], r"^vexilo:   jre .*/jre/?: no runtime library there$")
+        self.assertEqual(trace[3], f"vexilo:   JRE_HOME {empty}: no runtime library there")
+        self.assertTrue(trace[4].startswith(f"vexilo:   JAVA_HOME {JAVA_HOME}: {LIBJVM} (version "), trace)
+        self.assertEqual(trace[5], f"vexilo: using {LIBJVM}")
+
+    def test_failure_help(self):
+        url = "https://example.org/get-java"
+        none = "mainclass probe.Probe\njre_order c\njvmdll /nonexistent/libjvm.so\n"
+        cases = [
+            ("range and address", none + f"minjre 21\njreurl {url}\n", "launcher-console", 1,
+             ["Java Runtime Environment not found.", "This program needs Java 21 or later.", f"Get Java at {url}"]),
+            ("windowed image: the same text in its box", none + f"minjre 17\nmaxjre 21\njreurl {url}\n",
+             "launcher-gui", 1,
+             ["Java Runtime Environment not found.", "", "This program needs Java 17 to 21.", f"Get Java at {url}"]),
+            ("no help configured", none, "launcher-console", 1, ["Java Runtime Environment not found."]),
+            ("too low: the range is in the message", BASE + f"minjre 99\njreurl {url}\n", "launcher-console", 6,
+             [f"Java virtual machine version {VERSION} is too low, require 99 or higher.", f"Get Java at {url}"]),
+            ("translated", none + "maxjre 11\nmessage 21=Bitte Java %s oder älter.\n", "launcher-console", 1,
+             ["Java Runtime Environment not found.", "Bitte Java 11 oder älter."]),
+            ("the external file cannot set the address", none + "jreurl \n", "launcher-console", 1,
+             ["Java Runtime Environment not found."]),
+            ("a started program is not an address", BASE + "minjre 99\njreurl /bin/sh\n", "launcher-console", 6,
+             [f"Java virtual machine version {VERSION} is too low, require 99 or higher.", "Get Java at /bin/sh"]),
+        ]
+        for name, config, image, code, expected in cases:
+            with self.subTest(name):
+                program = self.ws.pack(config, image=image)
+                if name.startswith("the external file"):
+                    Path(str(program) + ".cfg").write_text(f"jreurl {url}\n")
+                out = run(program, env_remove=("JAVA_HOME", "JRE_HOME"))
+                self.assertEqual(out.returncode, code)
+                self.assertEqual(out.stderr.decode().rstrip("\n").split("\n"), expected)
+
+    def test_windows_separators_in_configured_paths(self):
+        import zipfile
+        folder = self.ws.root / "app"
+        (folder / "lib").mkdir(parents=True)
+        with zipfile.ZipFile(folder / "lib" / "x.jar", "w") as jar:
+            jar.writestr("probe/Planted.class", b"\xca\xfe\xba\xbe")
+        jdk = folder / "runtime"
+        jdk.symlink_to(JAVA_HOME)
+        cases = [  # a relative wildcard is matched in the working folder, the others beside the program
+            ("wildcard", "classpath lib\\*.jar\n", folder),
+            ("plain entry", "classpath .\\lib\\x.jar\n", self.ws.root),
+            ("library folder", "libs lib\\\n", self.ws.root),
+        ]
+        for name, config, cwd in cases:
+            with self.subTest(name):
+                program = self.ws.pack("mainclass probe.Probe\njre_order b\njre .\\runtime\\\n" + config,
+                                       folder=folder)
+                out = run(program, ["planted"], cwd=cwd, env_remove=("JAVA_HOME", "JRE_HOME"))
+                self.assertEqual(out.returncode, 0, out.stderr)
+                self.assertIn("planted probe/Planted.class=true", lines(out))
+        (self.ws.root / "data").mkdir()
+        program = self.ws.pack(BASE + "forcecwd ..\\data\n", folder=folder)
+        self.assertIn(f"cwd={self.ws.root.resolve()}/data", lines(run(program, cwd="/")))
+
+
 class ClassPathTest(unittest.TestCase):
     def setUp(self):
         self.ws = Workspace()

@@ -32,7 +32,8 @@ NOT_VALID = "Java Runtime Environment not valid."
 USER_KEY = f"Software\\VexiloE2E-{os.getpid()}"
 # Read by the launcher under these fixed names; absent from a fresh prefix and written by no
 # other suite, so the whole trees are ours to delete.
-RUNTIME_TREES = ("SOFTWARE\\JavaSoft", "SOFTWARE\\IBM")
+RUNTIME_TREES = ("SOFTWARE\\JavaSoft", "SOFTWARE\\IBM", "SOFTWARE\\Eclipse Adoptium", "SOFTWARE\\Microsoft\\JDK",
+                 "SOFTWARE\\Azul Systems", "SOFTWARE\\AdoptOpenJDK", "SOFTWARE\\Eclipse Foundation")
 WINE_SKIPPED = not (DIST / "launcher-console.exe").exists() or os.environ.get("VXO_SKIP_WINE") == "1"
 
 
@@ -366,6 +367,11 @@ class GuiMessageBoxTest(WineProgramCase):
             ("refused, overrides", "singleinstance true\nmessage 10=Fehler\nmessage 13=Schon gestartet.\n",
              True, "Fehler", "Schon gestartet.", 11),
             ("no runtime", "jre_order c\n", False, "Error", NOT_FOUND, 1),
+            # Where to get Java, as a question whether to open it (Return: Yes; the discard port).
+            ("no runtime, where to get Java", "jre_order c\nminjre 21\njreurl http://127.0.0.1:9/java\n", False,
+             "Error", "This program needs Java 21 or later.", 1),
+            ("no runtime, the address offered", "jre_order c\njreurl http://127.0.0.1:9/java\n", False,
+             "Error", "Open this address now?", 1),
         ]
         ARTIFACTS.mkdir(parents=True, exist_ok=True)
         with GuiSession() as session:
@@ -465,6 +471,85 @@ class RegistryRuntimeTest(WineProgramCase):
                     message = NOT_FOUND if code == 1 else NOT_VALID
                     self.assertEqual(out.stderr.decode("cp1252").splitlines(), [message])
                     self.assertEqual(self.events(), [])
+
+
+    def runtime(self, name, version):
+        """A runtime home with the fake library and, when version is set, a release file naming it."""
+        home = self.ws.root / name
+        (home / "bin" / "server").mkdir(parents=True)
+        shutil.copy(TARGET.fake("full"), home / "bin" / "server" / "jvm.dll")
+        if version:
+            (home / "release").write_text(f'IMPLEMENTOR="test"\nJAVA_VERSION="{version}"\n')
+        return home
+
+    def vendor_key(self, key, value, home):
+        return [f"[HKEY_LOCAL_MACHINE\\{key}]", f'"{value}"={reg_string(TARGET.path(home))}', ""]
+
+    def used(self, out):
+        """The home of the library the VEXILO_DEBUG trace says was used, as a Linux path."""
+        lines = [l for l in out.stderr.decode("cp1252").splitlines() if l.startswith("vexilo: using ")]
+        if not lines:
+            return None
+        library = lines[-1][len("vexilo: using "):].replace("/", "\\")
+        self.assertTrue(library.lower().endswith("\\bin\\server\\jvm.dll"), library)
+        return Path(library[2:-len("\\bin\\server\\jvm.dll")].replace("\\", "/")).resolve()
+
+    def test_vendor_keys(self):
+        rt17, rt21, bare21 = self.runtime("t17", "17.0.9"), self.runtime("t21", "21.0.4"), self.runtime("b21", "")
+        adoptium = "SOFTWARE\\Eclipse Adoptium\\JDK\\{}\\hotspot\\MSI"
+        javasoft = self.keys("SOFTWARE\\JavaSoft\\JRE", "17", JavaHome=rt17)
+        # name, configuration, keys, java.version the runtime reports, home used (None: none, exit 1)
+        cases = [
+            ("Eclipse Adoptium", "", self.vendor_key(adoptium.format("21.0.4.7"), "Path", rt21), "21.0.4", rt21),
+            ("Eclipse Adoptium JRE", "", self.vendor_key(
+                "SOFTWARE\\Eclipse Adoptium\\JRE\\17.0.9.9\\hotspot\\MSI", "Path", rt17), None, rt17),
+            ("Microsoft", "", self.vendor_key("SOFTWARE\\Microsoft\\JDK\\21.0.4.7\\hotspot\\MSI", "Path", rt21),
+             "21.0.4", rt21),
+            ("Azul Zulu", "", self.vendor_key("SOFTWARE\\Azul Systems\\Zulu\\zulu-17", "InstallationPath", rt17),
+             None, rt17),
+            ("AdoptOpenJDK", "", self.vendor_key("SOFTWARE\\AdoptOpenJDK\\JDK\\17.0.9.9\\hotspot\\MSI", "Path", rt17),
+             None, rt17),
+            ("Eclipse Foundation", "", self.vendor_key("SOFTWARE\\Eclipse Foundation\\JDK\\17.0.9\\MSI", "Path", rt17),
+             None, rt17),
+            ("a key without a runtime", "", self.vendor_key(adoptium.format("21.0.4.7"), "Path", self.ws.root / "gone"),
+             None, None),
+            ("two versions: the newest", "", self.vendor_key(adoptium.format("17.0.9.9"), "Path", rt17)
+             + self.vendor_key(adoptium.format("21.0.4.7"), "Path", rt21), "21.0.4", rt21),
+            ("two versions, maxjre", "maxjre 17.9\n", self.vendor_key(adoptium.format("17.0.9.9"), "Path", rt17)
+             + self.vendor_key("SOFTWARE\\Microsoft\\JDK\\21.0.4.7\\hotspot\\MSI", "Path", rt21), None, rt17),
+            ("version from the key's name", "minjre 21\n", self.vendor_key(adoptium.format("17.0.9.9"), "Path", rt17)
+             + self.vendor_key(adoptium.format("21.0.4.7"), "Path", bare21), "21.0.4", bare21),
+            ("JavaSoft keys still win", "", javasoft + self.vendor_key(adoptium.format("21.0.4.7"), "Path", rt21),
+             None, rt17),
+            ("JavaSoft outside the range", "minjre 21\n",
+             javasoft + self.vendor_key(adoptium.format("21.0.4.7"), "Path", rt21), "21.0.4", rt21),
+            ("not without letter s", "jre_order ie\n", self.vendor_key(adoptium.format("21.0.4.7"), "Path", rt21),
+             None, None),
+            ("JavaSoft: another version than CurrentVersion", "minjre 21\n", javasoft
+             + [f"[HKEY_LOCAL_MACHINE\\SOFTWARE\\JavaSoft\\JRE\\21]", f'"JavaHome"={reg_string(TARGET.path(rt21))}', ""],
+             "21.0.4", rt21),
+            # Without a range the installed runtimes come only where no source found any.
+            ("JAVA_HOME before the installed runtimes", "", self.vendor_key(adoptium.format("21.0.4.7"), "Path", rt21),
+             None, rt17, {"JAVA_HOME": TARGET.path(rt17)}),
+            ("JAVA_HOME outside the range", "minjre 21\n", self.vendor_key(adoptium.format("21.0.4.7"), "Path", rt21),
+             "21.0.4", rt21, {"JAVA_HOME": TARGET.path(rt17)}),
+        ]
+        programs = {}
+        for case, config, keys, version, home, *more in cases:
+            with self.subTest(case):
+                self.reg_import([f"[-HKEY_LOCAL_MACHINE\\{tree}]\r\n" for tree in RUNTIME_TREES] + keys)
+                if config not in programs:
+                    programs[config] = self.program(MAIN + config, name=f"vk{len(programs)}", runtime=None)
+                env = {"VEXILO_DEBUG": "1", **(more[0] if more else {})}
+                if version:
+                    env["VXO_FAKEJVM_VERSION"] = version
+                out = self.run_program(programs[config], **env)
+                if home is None:
+                    self.assertEqual(out.returncode, 1, out.stderr)
+                    self.assertIsNone(self.used(out))
+                else:
+                    self.assert_started(out)
+                    self.assertEqual(self.used(out), home.resolve(), out.stderr)
 
 
 class PathRetryTest(WineProgramCase):

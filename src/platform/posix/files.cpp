@@ -185,3 +185,20 @@ bool ReadRegistryValue(RegistryRoot, const std::string&, const std::string&, Reg
 }
 
 }  // namespace vxo::platform
+
+namespace vxo::platform {
+
+bool ListRegistrySubkeys(RegistryRoot, const std::string&, std::size_t, std::vector<std::string>&) {
+    return false;  // no registry
+}
+
+std::vector<std::string> RuntimeCollectionFolders() { return {"/usr/lib/jvm", "/usr/java", "/opt/java"}; }
+
+std::string LocalSeparators(std::string path) {
+    for (char& c : path) {
+        if (c == '\\') c = '/';
+    }
+    return path;
+}
+
+}  // namespace vxo::platform

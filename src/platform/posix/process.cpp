@@ -225,3 +225,13 @@ std::string CommandLine() {
 }
 
 }  // namespace vxo::platform
+
+namespace vxo::platform {
+
+const bool kCanOpenAddress = false;
+
+bool OfferToOpenAddress(const std::string&, const std::string&, const std::string&, std::uint64_t) {
+    return false;  // the text is shown through ShowMessageBox instead
+}
+
+}  // namespace vxo::platform

@@ -80,6 +80,23 @@ bool ReadRegistryValue(RegistryRoot root, const std::string& key, const std::str
     return false;
 }
 
+bool ListRegistrySubkeys(RegistryRoot root, const std::string& key, std::size_t limit,
+                         std::vector<std::string>& names) {
+    names.clear();
+    const HKEY rootKey = RootKey(root);
+    if (rootKey == nullptr) return false;
+    UniqueRegKey opened;
+    if (::RegOpenKeyExA(rootKey, key.c_str(), 0, KEY_READ, opened.receive()) != ERROR_SUCCESS) return false;
+    for (DWORD index = 0; names.size() < limit; ++index) {
+        char name[256];  // a key name has at most 255 characters
+        DWORD length = sizeof name;
+        const LONG status = ::RegEnumKeyExA(opened.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (status != ERROR_SUCCESS) break;  // ERROR_NO_MORE_ITEMS, or a key changing under us
+        names.emplace_back(name, length);
+    }
+    return true;
+}
+
 // ---- Libraries ---------------------------------------------------------------------------------
 
 LibraryHandle LoadLibrary(const std::string& path) {

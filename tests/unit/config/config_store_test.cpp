@@ -184,7 +184,10 @@ TEST(ResolvePath, ProgramFolderThenWorkingFolder) {
     const std::string appDir = store.AppDir(), cwdDir = store.CurrentDir();
     EXPECT_EQ(store.ResolvePath(""), "");
     EXPECT_EQ(store.ResolvePath("/abs/x"), "/abs/x");
-    EXPECT_EQ(store.ResolvePath("\\abs\\x"), "\\abs\\x");
+    // A backslash separates folders on every system; POSIX writes it as "/".
+    const bool posix = platform::kPathListSeparator == ':';
+    EXPECT_EQ(store.ResolvePath("\\abs\\x"), posix ? "/abs/x" : "\\abs\\x");
+    EXPECT_EQ(store.ResolveInAppDir("jre\\bin\\"), appDir + (posix ? "jre/bin/" : "jre\\bin\\"));
     EXPECT_EQ(store.ResolvePath("C:x"), "C:x");
     EXPECT_EQ(store.ResolvePath("both.jar"), appDir + "both.jar");
     EXPECT_EQ(store.ResolvePath("only-in-cwd.jar"), cwdDir + "only-in-cwd.jar");

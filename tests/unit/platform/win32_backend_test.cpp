@@ -447,6 +447,27 @@ TEST_F(Win32Registry, MissingKeysAndValuesLeaveNothing) {
     }
 }
 
+TEST_F(Win32Registry, ListsSubkeysUpToTheLimit) {
+    const std::vector<std::string> made = {"17.0.9.9", "21.0.4.7", "zulu-8"};
+    for (const std::string& name : made) {
+        UniqueRegKey child;
+        ASSERT_EQ(::RegCreateKeyExA(scratch_.get(), name.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
+                                    child.receive(), nullptr),
+                  ERROR_SUCCESS);
+    }
+    std::vector<std::string> names = {"stale"};
+    EXPECT_TRUE(ListRegistrySubkeys(RegistryRoot::CurrentUser, key_, 10, names));
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, made);
+    EXPECT_TRUE(ListRegistrySubkeys(RegistryRoot::CurrentUser, key_, 2, names));
+    EXPECT_EQ(names.size(), 2u);
+    EXPECT_TRUE(ListRegistrySubkeys(RegistryRoot::CurrentUser, key_ + "\\17.0.9.9", 10, names));
+    EXPECT_TRUE(names.empty());
+    EXPECT_FALSE(ListRegistrySubkeys(RegistryRoot::CurrentUser, key_ + "\\absent", 10, names));
+    EXPECT_TRUE(names.empty());
+    for (const std::string& name : made) ::RegDeleteKeyA(scratch_.get(), name.c_str());
+}
+
 TEST(Win32RegistryRoots, EachRootOpensItsOwnHive) {
     // Each hive gets a value naming it; a root mapped to the wrong hive reads another name.
     const std::string leaf = "VexiloTest\\" + Pid();

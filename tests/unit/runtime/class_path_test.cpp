@@ -69,6 +69,24 @@ TEST_F(ClassPathTest, WildcardEntriesListMatches) {
     EXPECT_EQ(entries, (std::vector<std::string>{dir / "app/lib" + "/a.jar", dir / "app/lib" + "/b.JAR"}));
 }
 
+// One program file serves both systems: paths written for Windows find the same files on POSIX.
+TEST_F(ClassPathTest, BackslashesSeparateFolders) {
+    if (platform::kPathListSeparator != ':') GTEST_SKIP() << "the system's own separator";
+    struct Case { std::string config; std::vector<std::string> entries; };
+    const std::string app = dir / "app/";
+    const Case cases[] = {
+        {"classpath lib\\a.jar", {app + "lib/a.jar"}},
+        {"classpath " + app + "lib\\*.jar", {app + "lib/a.jar", app + "lib/b.JAR"}},
+        {"libs lib\\sub\\", {app + "lib/sub/d.jar"}},
+        {"classpath .\\one.jar;lib\\c.zip", {app + "./one.jar", app + "lib/c.zip"}},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> entries = Entries(BuildClassPath(Store(c.config), true));
+        std::sort(entries.begin(), entries.end());
+        EXPECT_EQ(entries, c.entries) << c.config;
+    }
+}
+
 TEST_F(ClassPathTest, LibraryFoldersCollectArchivesRecursively) {
     ConfigStore store = Store("libs lib\r\njava_libs %APPLICATION_HOME%lib\r\n");
     const std::string lib = store.AppDir() + "lib/";

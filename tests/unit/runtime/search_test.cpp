@@ -6,7 +6,9 @@
 #include <filesystem>
 
 #include "config/config_store.h"
+#include "launcher/runtime_help.h"
 #include "platform/platform.h"
+#include "runtime/installed.h"
 #include "runtime/jvm.h"
 #include "test_support.h"
 
@@ -104,6 +106,139 @@ TEST_F(RuntimeFolders, SourceLettersAndOrder) {
         EXPECT_EQ(test::NormalPath(SearchJvmLibrary(Store(c.config))), test::NormalPath(c.expected)) << c.config;
     platform::PutEnv("JAVA_HOME=");
     platform::PutEnv("JRE_HOME=");
+}
+
+// A runtime home whose release file names `version` (none when empty); returns its library.
+std::string RuntimeHome(const std::string& home, const std::string& version) {
+    const std::string sub1 = platform::kJvmHomeSubdirs[1];
+    std::string library = home + "/" + sub1 + "server/" + kLib;
+    std::filesystem::create_directories(std::filesystem::path(library).parent_path());
+    test::WriteFile(library, "lib");
+    if (!version.empty()) test::WriteFile(home + "/release", "IMPLEMENTOR=\"x\"\nJAVA_VERSION=\"" + version + "\"\n");
+    return library;
+}
+
+TEST_F(RuntimeFolders, VersionRangeChoosesAmongSources) {
+    // The system's own runtimes (letter s) are left out: the machine's are not the test's.
+    std::string beside17 = RuntimeHome(dir / "app/jre", "17.0.9");
+    std::string unknown = RuntimeHome(dir / "app/plain", "");
+    std::string jreHome11 = RuntimeHome(dir / "jre11", "11.0.2");
+    std::string javaHome21 = RuntimeHome(dir / "jdk21", "21.0.1");
+    platform::PutEnv("JRE_HOME=" + (dir / "jre11"));
+    platform::PutEnv("JAVA_HOME=" + (dir / "jdk21"));
+    struct Case { std::string config; std::string expected; };
+    const Case cases[] = {
+        {"jre_order be", beside17},                                  // no range: the first found, as ever
+        {"jre_order be\nminjre 21", javaHome21},                    // 17 and 11 passed over
+        {"jre_order be\nmaxjre 11.9", jreHome11},
+        {"jre_order be\nminjre 17\nmaxjre 17.0.9", beside17},
+        {"jre_order eb\nminjre 17", javaHome21},                     // order still decides among fits
+        {"jre_order be\nminjre 30", beside17},                      // none fits: the first found
+        {"jre_order e\nmaxjre 1.8", jreHome11},
+        {"jre_order be\njre plain\nminjre 21", unknown},           // unknown version: taken as found
+        {"jre_order cbe\njvmdll jre/lib-missing\nminjre 21", javaHome21},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(test::NormalPath(SearchJvmLibrary(Store(c.config))), test::NormalPath(c.expected)) << c.config;
+    platform::PutEnv("JAVA_HOME=");
+    platform::PutEnv("JRE_HOME=");
+}
+
+TEST(ReleaseFile, VersionTexts) {
+    struct Case { std::string text; std::string version; };
+    const Case cases[] = {
+        {"JAVA_VERSION=\"17.0.9\"\nOS_NAME=\"Linux\"\n", "17.0.9"},
+        {"IMPLEMENTOR=\"Eclipse Adoptium\"\r\nJAVA_VERSION=\"1.8.0_392\"\r\n", "1.8.0_392"},
+        {"JAVA_VERSION=21", "21"},
+        {"JAVA_VERSION_DATE=\"2023-10-17\"\n", ""},
+        {"MY_JAVA_VERSION=\"9\"\n", ""},
+        {"", ""},
+    };
+    for (const Case& c : cases) EXPECT_EQ(ParseReleaseVersion(c.text), c.version) << c.text;
+}
+
+TEST(ReleaseFile, FoundAboveTheLibrary) {
+    test::ScratchDir dir;
+    EXPECT_EQ(ReadReleaseVersion(RuntimeHome(dir / "jdk17", "17.0.2")), "17.0.2");
+    // A JDK 8 keeps its release file in the JDK's home, four folders above the library.
+    std::string jdk8 = dir / "jdk8/jre/lib/amd64/server/" + kLib;
+    std::filesystem::create_directories(std::filesystem::path(jdk8).parent_path());
+    test::WriteFile(jdk8, "lib");
+    test::WriteFile(dir / "jdk8/release", "JAVA_VERSION=\"1.8.0_392\"\n");
+    EXPECT_EQ(ReadReleaseVersion(jdk8), "1.8.0_392");
+    EXPECT_EQ(ReadReleaseVersion(RuntimeHome(dir / "bare", "")), "");
+    // A folder named "release" is not a release file.
+    std::string odd = RuntimeHome(dir / "odd", "");
+    std::filesystem::create_directories(dir / "odd/release");
+    EXPECT_EQ(ReadReleaseVersion(odd), "");
+}
+
+TEST(InstalledRuntimes, VersionsFromKeyNamesAndOrder) {
+    struct Case { std::string name; std::string version; };
+    const Case cases[] = {
+        {"21.0.4.7", "21.0.4.7"}, {"zulu-17", "17"}, {"8.0.392.8", "1.8.0.392.8"},
+        {"zulu-8", "1.8"}, {"1.8.0_392", "1.8.0_392"}, {"hotspot", ""},
+    };
+    for (const Case& c : cases) EXPECT_EQ(VersionFromKeyName(c.name), c.version) << c.name;
+
+    std::vector<InstalledRuntime> runtimes = {
+        {"a", "la", ""}, {"b", "lb", "17.0.2"}, {"c", "lc", "21"}, {"d", "ld", "21.0.1"}, {"e", "le", "1.8.0_392"}};
+    SortNewestFirst(runtimes);
+    std::string order;
+    for (const InstalledRuntime& r : runtimes) order += r.where;
+    EXPECT_EQ(order, "dcbea");
+
+    EXPECT_TRUE(VersionWithin("21.0.1", "21", ""));
+    EXPECT_TRUE(VersionWithin("17.0.9", "", "17"));  // bounds compare the parts they name
+    EXPECT_FALSE(VersionWithin("17.0.9", "21", ""));
+    EXPECT_FALSE(VersionWithin("25", "17", "21.9"));
+}
+
+TEST(InstalledRuntimes, FolderScanNewestFirstLinksOnce) {
+    test::ScratchDir dir;
+    RuntimeHome(dir / "jvm/jdk-17", "17.0.9");
+    RuntimeHome(dir / "jvm/jdk-25", "25.0.1");
+    RuntimeHome(dir / "jvm/no-release", "");
+    std::filesystem::create_directories(dir / "jvm/docs-only");
+    test::WriteFile(dir / "jvm/.jdk-17.jinfo", "x");
+    std::error_code noLinks;  // where folders cannot be linked the rest still holds
+    std::filesystem::create_directory_symlink(dir / "jvm/jdk-17", dir / "jvm/java-1.17.0", noLinks);
+    RuntimeHome(dir / "opt/jdk-21", "21.0.2");
+    ConfigStore store(false, dir / "app/tool");
+    std::vector<InstalledRuntime> found = ScanRuntimeFolders(store, {dir / "jvm", dir / "missing", dir / "opt"});
+    std::vector<std::string> versions, withoutLibrary;
+    for (const InstalledRuntime& r : found) {
+        versions.push_back(r.version);
+        if (r.library.empty()) withoutLibrary.push_back(r.where.substr(r.where.rfind('/') + 1));
+    }
+    // The link and the folder it names count once; the folder without a runtime has no library.
+    EXPECT_EQ(versions, (std::vector<std::string>{"25.0.1", "21.0.2", "17.0.9", "", ""}));
+    EXPECT_EQ(withoutLibrary, std::vector<std::string>{"docs-only"});
+}
+
+TEST(RuntimeHelp, LinesAfterTheFailure) {
+    struct Case { int result; std::string min, max, url, text; };
+    const Case cases[] = {
+        {1, "21", "", "", "This program needs Java 21 or later."},
+        {1, "", "17.9", "", "This program needs Java 17.9 or earlier."},
+        {1, "17", "21", "https://example.org/java",
+         "This program needs Java 17 to 21.\nGet Java at https://example.org/java"},
+        {6, "21", "", "https://example.org/java", "Get Java at https://example.org/java"},  // 6 states the range
+        {12, "17", "17.9", "", ""},
+        {1, "", "", "", ""},
+        {2, "21", "", "https://example.org/java", ""},  // not a missing runtime
+        {7, "", "", "https://example.org/java", ""},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(RuntimeHelpText(c.result, c.min, c.max, c.url), c.text) << c.result << " " << c.min << " " << c.max;
+
+    struct Address { std::string text; bool web; };
+    const Address addresses[] = {
+        {"https://adoptium.net/", true}, {"HTTP://example.org", true}, {"https://", false},
+        {"file:///etc/passwd", false}, {"C:\\Windows\\notepad.exe", false}, {"calc", false},
+        {"https://a.org/ x", false}, {"https://a.org/\"x", false}, {"", false},
+    };
+    for (const Address& a : addresses) EXPECT_EQ(IsWebAddress(a.text), a.web) << a.text;
 }
 
 TEST(JreOrder, LettersAreLowerCasedOrDefaulted) {

@@ -19,7 +19,8 @@ final class ConfigCheck {
     static final List<String> KEYWORDS = Arrays.asList("mainclass", "option", "property", "export", "argv",
             "message", "classpath", "java_classpath", "libs", "java_libs", "minjre", "maxjre", "jre_order",
             "jre", "jvmdll", "vm", "appid", "singleinstance", "wildcard", "splash", "splashtitle",
-            "splashcloseonwindow", "stdout", "stderr", "forcecwd", "disableexternal");
+            "splashcloseonwindow", "stdout", "stderr", "forcecwd", "disableexternal",
+            "jreurl");
     private static final int MAX_SUGGESTION_DISTANCE = 2;
 
     private final Path path;

@@ -4,7 +4,8 @@ set -euo pipefail
 packages=(cmake g++ make googletest libgtest-dev libbenchmark-dev openjdk-17-jdk-headless
           g++-mingw-w64-x86-64-posix wine64 xvfb xdotool x11-apps imagemagick
           clang libclang-rt-14-dev python3 icoutils osslsigncode openssl
-          x11-utils wixl msitools lintian desktop-file-utils dpkg-dev binutils)
+          x11-utils wixl msitools lintian desktop-file-utils dpkg-dev binutils
+          libx11-dev zenity)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

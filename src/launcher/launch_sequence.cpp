@@ -104,8 +104,9 @@ std::int32_t StartAndRun(ConfigStore& store, JvmHolder& holder, const LaunchRequ
     SetProperties(store, holder.env);
     if (std::int32_t bounds = CheckVersion(store, holder, version); bounds != kLaunchOk) return bounds;
     if (request.onVmStarted != nullptr) request.onVmStarted();
+    // The listener starts the whole toolkit: only worth it while there is a splash to close.
     bool listener = IsGuiImage() && EqualsIgnoreCase(store.Value(Keyword::SplashCloseOnWindow), "true") &&
-                    InstallSplashCloseOnWindow(holder.env);
+                    SplashShowing() && InstallSplashCloseOnWindow(holder.env);
     ScheduleSplashClose(listener ? kSplashCloseWithListenerMs : kSplashCloseBeforeMainMs, true);
     StartupMark("main called");
     std::int32_t result = RunMain(holder, store.Value(Keyword::MainClass), ArgumentTokens(store),

@@ -175,12 +175,16 @@ enum class StandardStream { Output, Error };
 using OutputHandle = std::intptr_t;
 constexpr OutputHandle kNoOutput = -1;
 
-// Opens path for writing at its end: created when missing, never truncated.
+// Opens path for appending: every write lands at the file's end as it is then, also beside
+// other writers of the same file. Created when missing, with the folders above it (POSIX: mode
+// 0700), never truncated. Opening never waits (a FIFO without a reader cannot be opened), and
+// a link that another user planted in a sticky world-writable folder is not followed.
 OutputHandle OpenAppendFile(const std::string& path);
 // Starts a program with its standard input on a pipe and null standard output and error, and
 // returns the pipe's write end (not inherited by later children). Windows starts commandLine
 // (CreateProcessA, no window); POSIX starts arguments[0] found on PATH with the arguments,
-// without a shell. The launcher neither waits for the program nor ends it.
+// without a shell, with every signal at its default and none blocked, and reaps it when it
+// ends. The launcher neither waits for the program nor ends it.
 OutputHandle StartOutputCommand(const std::string& commandLine, const std::vector<std::string>& arguments);
 void CloseOutput(OutputHandle handle);
 // Writes all of data; false when the target took less (the rest is lost).

@@ -27,6 +27,9 @@ std::uint64_t SplashWindowHandle();
 void CloseSplashAfter(int milliseconds);
 // Posts WM_CLOSE to the native window, if there is one.
 void CloseSplashNow();
+// Whether a splash is up: the runtime's splash library took an image, or the native window
+// exists. Only then is a listener for the first window worth starting the toolkit for.
+bool SplashShowing();
 // Registers the listener that closes the splash when the application's first window opens.
 bool InstallSplashCloseOnWindow(JNIEnv* env);
 // Asks a native splash window whose close is not requested yet to close after the delay;

@@ -2,6 +2,9 @@
 // search, and the hand-over of the native window between its thread and the rest.
 #include "services/splash.h"
 
+#include <atomic>
+#include <cstdio>
+
 #include "common/text.h"
 #include "config/config_store.h"
 #include "launcher/process.h"
@@ -9,6 +12,7 @@
 #include "runtime/jvm.h"
 #include "runtime/search.h"
 #include "services/services.h"
+#include "services/splash_image.h"
 
 namespace vxo {
 
@@ -85,6 +89,23 @@ std::string SplashLibraryPath(const ConfigStore& store) {
     return platform::CanRead(candidate) ? candidate : std::string();
 }
 
+namespace {
+
+// Whether the runtime's splash library took an image: only then can a window's opening close it.
+std::atomic<bool> runtimeSplashShown{false};
+
+// False, with one line on standard error, for an image too large to decode in reasonable time
+// and memory; the launch goes on without a splash.
+bool AcceptSplashImage(const std::uint8_t* data, std::size_t size, const std::string& name) {
+    const std::string refusal = splash::SplashRefusal(splash::ReadImageSize(data, size), name);
+    if (refusal.empty()) return true;
+    std::fprintf(stderr, "%s\n", refusal.c_str());
+    std::fflush(stderr);
+    return false;
+}
+
+}  // namespace
+
 void StartRuntimeSplash(const std::string& libraryPath, const ConfigStore& store) {
     platform::SuppressErrorDialogs();
     // The runtime library first, as the runtime's own launcher has it loaded when it starts
@@ -93,13 +114,22 @@ void StartRuntimeSplash(const std::string& libraryPath, const ConfigStore& store
     if (!runtime.empty() && Process::holder != nullptr && Process::holder->library == nullptr)
         LoadJvmLibrary(*Process::holder, runtime);
     // The image comes first: without one the library (and the display libraries it pulls in)
-    // stays out of the process.
+    // stays out of the process. Its header is read before anything is handed over: nothing that
+    // could make the start wait (a FIFO: only a regular file is read) or take minutes and
+    // gigabytes (a huge picture) reaches the library.
     const std::string image = store.Value(Keyword::Splash);
     const bool fromFile = !image.empty() && platform::CanRead(image);
     // The library takes over the bytes it is given; a copy outlives this function.
     static std::string resource;
-    if (!fromFile) resource = platform::RawDataResource(100);
-    if (!fromFile && (resource.empty() || resource.size() > 0x7FFFFFFF)) return;
+    if (fromFile) {
+        const platform::MappedFile file = platform::MappedFile::Open(image);
+        if (file.data() == nullptr || !AcceptSplashImage(file.data(), file.size(), image)) return;
+    } else {
+        resource = platform::RawDataResource(100);
+        if (resource.empty() || resource.size() > 0x7FFFFFFF) return;
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(resource.data());
+        if (!AcceptSplashImage(bytes, resource.size(), "resource 100")) return;
+    }
     // Loaded for the life of the process: the runtime's splash support keeps using it.
     platform::LibraryHandle library = platform::LoadLibrary(libraryPath);
     if (library == nullptr) {
@@ -115,12 +145,15 @@ void StartRuntimeSplash(const std::string& libraryPath, const ConfigStore& store
     auto loadMemory = reinterpret_cast<SplashLoadMemoryFn>(platform::GetSymbol(library, "SplashLoadMemory"));
     if (init == nullptr) return;
     init();
+    // Shown when the library took the picture: only then can a window's opening close it.
     if (fromFile) {
-        if (loadFile != nullptr) loadFile(image.c_str());
-    } else if (loadMemory != nullptr) {
-        loadMemory(resource.data(), static_cast<int>(resource.size()));
+        if (loadFile != nullptr && loadFile(image.c_str()) != 0) runtimeSplashShown = true;
+    } else if (loadMemory != nullptr && loadMemory(resource.data(), static_cast<int>(resource.size())) != 0) {
+        runtimeSplashShown = true;
     }
 }
+
+bool SplashShowing() { return runtimeSplashShown.load() || SplashWindowHandle() != 0; }
 
 bool StartNativeSplash(const std::string& title) {
     const std::uint64_t bitmap = platform::LoadSplashBitmap();

@@ -47,9 +47,14 @@ class Workspace:
         return out
 
 
+# A failing launcher-gui on a display shows its message in a window and waits for an answer:
+# the tests' programs see a display only where a test gives them one.
+NO_DISPLAY = ("DISPLAY", "WAYLAND_DISPLAY")
+
+
 def run(program, args=(), env_extra=None, env_remove=(), cwd=None, timeout=60, **options):
     """options go to subprocess.run as they are (user=, group=, extra_groups=, ...)."""
-    env = dict(os.environ)
+    env = {k: v for k, v in os.environ.items() if k not in NO_DISPLAY}
     for key in env_remove:
         env.pop(key, None)
     env.update(env_extra or {})
@@ -58,7 +63,7 @@ def run(program, args=(), env_extra=None, env_remove=(), cwd=None, timeout=60, *
 
 
 def start(program, args=(), env_extra=None):
-    env = dict(os.environ)
+    env = {k: v for k, v in os.environ.items() if k not in NO_DISPLAY}
     env.update(env_extra or {})
     return subprocess.Popen([str(program), *args], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                             env=env)

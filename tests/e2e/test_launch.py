@@ -1,6 +1,8 @@
 """Packed program files started by the Linux images with the real Java runtime."""
 import os
+import pty
 import re
+import shutil
 import signal
 import subprocess
 import sys
@@ -306,16 +308,40 @@ class RuntimeSplashTest(unittest.TestCase):
                 self.assertIn("awt splash after close=false", text)
 
     def test_close_on_window_listener(self):
-        # "splashcloseonwindow" (in any case) registers the listener in launcher-gui only.
-        cases = [("launcher-gui", "splashcloseonwindow TRUE\n", "true"),
-                 ("launcher-gui", "splashcloseonwindow yes\n", "false"),
-                 ("launcher-console", "splashcloseonwindow true\n", "false")]
+        # "splashcloseonwindow" (in any case) registers the listener in launcher-gui, and only
+        # while a splash shows: without one the toolkit is not even loaded.
+        splash = "splash splash.png\n"
+        cases = [("launcher-gui", splash + "splashcloseonwindow TRUE\n", "true"),
+                 ("launcher-gui", "splashcloseonwindow true\n", "false"),
+                 ("launcher-gui", splash + "splashcloseonwindow yes\n", "false"),
+                 ("launcher-console", splash + "splashcloseonwindow true\n", "false")]
         for image, config, registered in cases:
             with self.subTest(image=image, config=config):
                 program = self.ws.pack(BASE + config, image=image)
                 out = run(program, ["splash-listener"], env_extra=self.env(), timeout=120)
                 self.assertEqual(out.returncode, 0, out.stderr[-2000:])
                 self.assertIn(f"splash listener={registered}", lines(out))
+                classes = self.ws.root / "classes.log"
+                classes.unlink(missing_ok=True)
+                program = self.ws.pack(BASE + config + f"option -Xlog:class+load:file={classes}\n", image=image)
+                out = run(program, env_extra=self.env(), timeout=120)
+                self.assertEqual(out.returncode, 0, out.stderr[-2000:])
+                loaded = re.search(r"\bjava\.awt\.Toolkit\b", classes.read_text()) is not None
+                self.assertEqual(loaded, registered == "true")
+
+    def test_picture_too_large_to_decode_is_skipped(self):
+        # 20000 x 20000 pixels in 1.2 MB: decoded, 1.6 GB and more than a minute. The header
+        # says so; the launch goes on at once without a splash, after one line on stderr.
+        (self.ws.root / "huge.png").write_bytes(pictures.png(20000, 20000, self.COLOUR))
+        for image in ("launcher-gui", "launcher-console"):
+            with self.subTest(image=image):
+                program = self.ws.pack(BASE + "splash huge.png\n", image=image)
+                out = run(program, ["splash-check"], env_extra=self.env(), timeout=60)
+                self.assertEqual(out.returncode, 0, out.stderr[-2000:])
+                self.assertEqual(out.stderr.decode().splitlines(),
+                                 [f"Splash image {self.ws.root}/huge.png is 20000 x 20000 pixels, "
+                                  "more than 8192 x 8192: it is not shown."])
+                self.assertIn("awt splash=false", lines(out))
 
     def test_no_splash_without_an_image(self):
         cases = [("no splash line", ""), ("missing file", "splash missing.png\n")]
@@ -328,6 +354,87 @@ class RuntimeSplashTest(unittest.TestCase):
                 self.assertIn("splash library mapped=false", lines(out))
                 self.assertEqual(lines(out)[-4:-1], ["awt splash=false", "vxo splash=false",
                                                      "awt splash after close=false"])
+
+
+class MessageWindowTest(unittest.TestCase):
+    """launcher-gui started away from a terminal shows its failures in a window on the display:
+    a dialog program found on PATH, else a window of its own; standard error gets the text too."""
+    NO_RUNTIME = "mainclass probe.Probe\njre_order c\njvmdll /nonexistent/libjvm.so\n"
+    TEXT = "Java Runtime Environment not found."
+
+    def setUp(self):
+        self.ws = Workspace()
+        self.addCleanup(self.ws.close)
+        self.xvfb, self.display = start_xvfb()
+        self.addCleanup(self.xvfb.wait, 10)
+        self.addCleanup(self.xvfb.terminate)
+
+    def xdotool(self, *args):
+        return subprocess.run(["xdotool", *args], capture_output=True, text=True, timeout=10,
+                              env=dict(os.environ, DISPLAY=self.display))
+
+    def window(self, seconds):
+        """The id of the visible window titled "Error", or None after seconds."""
+        deadline = time.monotonic() + seconds
+        while time.monotonic() < deadline:
+            found = self.xdotool("search", "--onlyvisible", "--name", "^Error$").stdout.split()
+            if found:
+                return found[0]
+            time.sleep(0.1)
+        return None
+
+    def bin_with(self, *programs):
+        folder = self.ws.root / ("bin-" + "-".join(programs))
+        folder.mkdir()
+        for name in programs:
+            (folder / name).symlink_to(shutil.which(name))
+        return str(folder)
+
+    def test_failure_shown_in_a_window(self):
+        cases = [("zenity", self.bin_with("zenity")), ("xmessage", self.bin_with("xmessage")),
+                 ("own window", self.bin_with())]
+        for name, path in cases:
+            with self.subTest(name):
+                program = self.ws.pack(self.NO_RUNTIME, image="launcher-gui")
+                env = dict(os.environ, DISPLAY=self.display, PATH=path)
+                process = subprocess.Popen([str(program)], stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
+                try:
+                    window = self.window(60)
+                    self.assertIsNotNone(window, "no window")
+                    self.assertIsNone(process.poll(), "the launcher did not wait for the window")
+                    deadline = time.monotonic() + 30
+                    while process.poll() is None and time.monotonic() < deadline:
+                        self.xdotool("windowfocus", "--sync", window)
+                        self.xdotool("key", "--clearmodifiers", "Return")
+                        time.sleep(0.5)
+                    out, err = process.communicate(timeout=10)
+                finally:
+                    if process.poll() is None:
+                        process.kill()
+                        process.communicate()
+                self.assertEqual(process.returncode, 1)
+                self.assertEqual(err.decode().splitlines(), [self.TEXT])
+
+    def test_no_window_where_someone_reads_the_text(self):
+        # The console image, a terminal on stderr, no display: the launcher ends at once.
+        primary, replica = pty.openpty()
+        self.addCleanup(os.close, primary)
+        cases = [("console image", "launcher-console", {"DISPLAY": self.display}, None),
+                 ("stderr a terminal", "launcher-gui", {"DISPLAY": self.display}, replica),
+                 ("no display", "launcher-gui", {"DISPLAY": "", "WAYLAND_DISPLAY": ""}, None)]
+        for name, image, env, stderr in cases:
+            with self.subTest(name):
+                program = self.ws.pack(self.NO_RUNTIME, image=image)
+                out = subprocess.run([str(program)], stdout=subprocess.PIPE,
+                                     stderr=stderr if stderr is not None else subprocess.PIPE,
+                                     env=dict(os.environ, **env), timeout=60)
+                self.assertEqual(out.returncode, 1)
+                self.assertIsNone(self.window(0.5))
+                if stderr is None:
+                    self.assertEqual(out.stderr.decode().splitlines(), [self.TEXT])
+                else:
+                    self.assertIn(self.TEXT.encode(), os.read(primary, 4096))
+        os.close(replica)
 
 
 class DamagedProgramTest(unittest.TestCase):
@@ -631,6 +738,71 @@ class RedirectionTest(unittest.TestCase):
                 self.assertTrue(text.startswith("old\n"), text)
                 for e in expected:
                     self.assertIn(e, text)
+
+
+    def test_targets_that_must_not_hang_or_be_followed(self):
+        # name, what the target path is, whether the output lands in it
+        shared = Path("/tmp")
+        fifo = self.ws.root / "fifo"
+        os.mkfifo(fifo)
+        victim = self.ws.root / "victim.txt"
+        planted = shared / f"vxo-planted-{os.getpid()}.log"
+        own = shared / f"vxo-own-{os.getpid()}.log"
+        for link in (planted, own):
+            link.unlink(missing_ok=True)
+            link.symlink_to(victim)
+            self.addCleanup(link.unlink, True)
+        if os.geteuid() == 0:
+            os.lchown(planted, 65534, 65534)  # as if "nobody" had put it there
+        cases = [("FIFO without a reader", fifo, None),
+                 ("missing folders", self.ws.root / "logs" / "a" / "b" / "out.txt", "created"),
+                 ("link planted by another user", planted, None),
+                 ("our own link", own, "victim")]
+        for name, target, lands in cases:
+            with self.subTest(name):
+                if name.startswith("link planted") and os.geteuid() != 0:
+                    self.skipTest("needs root to plant a link owned by another user")
+                victim.write_text("old\n")
+                program = self.ws.pack(BASE + f"stdout {target}\n", folder=self.ws.root / "app")
+                out = run(program, timeout=30)
+                self.assertEqual(out.returncode, 0, out.stderr)
+                self.assertEqual("args=[]" in lines(out), lands is None, out.stdout[:200])
+                if lands == "created":
+                    self.assertIn("args=[]", target.read_text())
+                    folder_modes = [(self.ws.root / p).stat().st_mode & 0o777 for p in ("logs", "logs/a", "logs/a/b")]
+                    self.assertEqual(folder_modes, [0o700] * 3)
+                self.assertEqual("args=[]" in victim.read_text(), lands == "victim")
+
+    def test_started_programs_are_reaped_with_default_signals(self):
+        # The second program starts after the first has run; it reports its own signal state.
+        folder = self.ws.root / "signals"
+        report = folder / "signals.txt"
+        config = (BASE + "stderr |true\n"
+                  f'stdout |sh -c "grep -E ^Sig[IB] /proc/self/status > {report}; exec cat > /dev/null"\n')
+        program = self.ws.pack(config, folder=folder)
+        process = subprocess.Popen([str(program), "wait"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            def children():
+                found = []
+                for entry in Path("/proc").iterdir():
+                    try:
+                        stat = (entry / "stat").read_text()
+                    except (OSError, ValueError):
+                        continue
+                    fields = stat[stat.rindex(")") + 2:].split()
+                    if int(fields[1]) == process.pid:
+                        found.append((stat[stat.index("(") + 1:stat.rindex(")")], fields[0]))
+                return found
+            deadline = time.monotonic() + 20
+            while time.monotonic() < deadline and (not report.exists() or ("true", "Z") in children()):
+                time.sleep(0.05)
+            self.assertNotIn(("true", "Z"), children())
+            signals = dict(line.split(":") for line in report.read_text().split("\n") if line)
+            self.assertEqual(int(signals["SigIgn"], 16) & (1 << (signal.SIGPIPE - 1)), 0, signals)
+            self.assertEqual(int(signals["SigBlk"], 16), 0, signals)
+        finally:
+            process.kill()
+            process.wait(timeout=30)
 
 
 class HardeningTest(unittest.TestCase):

@@ -627,6 +627,49 @@ class RedirectionTest(WineProgramCase):
                 self.assertNotIn(expected.encode(), out.stderr)
 
 
+    def test_writers_of_one_file_never_overwrite_each_other(self):
+        # Lines go straight to the standard handles (the fake main's WRITE_LINES). Two programs
+        # share a stderr file: both have it open before the first writes, and the second writes
+        # once the first is done. One program names one file twice, in two spellings.
+        lines = 200
+        cases = [("two programs", 2, "stderr {f}\n", ["err"]),
+                 ("one file twice", 1, "stdout {f}\nstderr {g}\n", ["out", "err"])]
+        for name, copies, config, streams in cases:
+            with self.subTest(name):
+                folder = self.ws.root / name.replace(" ", "-")
+                target = folder / "shared.txt"
+                other = TARGET.path(folder).upper() + "\\.\\SHARED.TXT"
+                program = self.program(MAIN + config.format(f=TARGET.path(target), g=other), folder=folder)
+                target.write_bytes(b"old\r\n")
+                gates = [folder / f"gate{i}" for i in range(copies)]
+                runs = []
+                for gate in gates:
+                    env = TARGET.environment(self.env({"VXO_FAKEJVM_WRITE_LINES": str(lines),
+                                                       "VXO_FAKEJVM_WRITE_WAIT": TARGET.path(gate)}))
+                    runs.append(subprocess.Popen(["bash", str(RUN_WINE), str(WIN_BUILD), str(program)],
+                                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env))
+                try:
+                    for gate in gates:
+                        self.assertTrue(poll(lambda: Path(f"{gate}.ready").exists(), 120), gate)
+                    for gate in gates:
+                        gate.touch()
+                        self.assertTrue(poll(lambda: Path(f"{gate}.done").exists(), 60), gate)
+                    outputs = [run.communicate(timeout=120) for run in runs]
+                finally:
+                    for run in runs:
+                        if run.poll() is None:
+                            run.kill()
+                            run.communicate()
+                self.assertEqual([run.returncode for run in runs], [0] * copies, outputs)
+                written = target.read_bytes().decode("cp1252").splitlines()
+                self.assertEqual(written[0], "old")
+                pids = {line.split()[0] for line in written[1:]}
+                self.assertEqual(len(pids), copies, written[:20])
+                expected = sorted(f"{pid} {'out' if i % 2 == 0 else 'err'} {i}" for pid in pids
+                                  for i in range(lines) if ("out" if i % 2 == 0 else "err") in streams)
+                self.assertEqual(sorted(written[1:]), expected)
+
+
 class LongProgramPathTest(WineProgramCase):
     def test_program_path_that_does_not_fit(self):
         # The system cuts a path of 260 characters or more: the launcher then reads nothing, least
@@ -790,6 +833,31 @@ class TrayTest(WineProgramCase):
         ]
         after_main = events[events.index("args 0") + 1:]
         self.assertEqual(after_main, expected)
+
+
+    def test_popup_menu_choice_reaches_the_callback(self):
+        # Popup from a Java thread (the scenario's main), an item chosen with the keyboard: the
+        # first item, "Open" (command 0), arrives as a click on it would, and Popup has returned.
+        program = self.program(MAIN, name="popup", image=str(TOOLS / "launcher-gui-res.exe"))
+        with GuiSession() as session:
+            self.log.unlink(missing_ok=True)
+            process = session.start(program, env=self.env({"VXO_FAKEJVM_TRAY": "popup"}), timeout=150)
+            try:
+                self.assertTrue(poll(lambda: "popup start" in self.events(), 120), self.events())
+                menu = session.wait_window("", 30)  # the menu: the only window on the screen
+                self.assertIsNotNone(menu, "no menu shown")
+                session.screenshot(ARTIFACTS / "wine_program-tray-popup.png")
+                subprocess.run(["xdotool", "key", "--delay", "200", "Down", "Return"], env=session.env(),
+                               timeout=30)
+                out, err = process.communicate(timeout=120)
+            finally:
+                end_group(process)
+        self.assertEqual(process.returncode, 0, err)
+        events = [e for e in self.events() if e not in ("attach", "detach")]
+        popup = events[events.index("popup start"):events.index("popup command arrived") + 1]
+        self.assertEqual(sorted(popup), ["callback command 0", "popup command arrived", "popup returned",
+                                         "popup start"])
+        self.assertEqual(popup[-1], "popup command arrived")
 
 
 class NativeSplashTest(WineProgramCase):

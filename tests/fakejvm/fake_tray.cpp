@@ -82,10 +82,11 @@ struct Natives {
         "Java_com_lumenfold_vxo_SystemTrayMenu_Append__Ljava_lang_String_2Lcom_lumenfold_vxo_SystemTrayMenu_2");
     ObjectNative separator = Export<ObjectNative>("Java_com_lumenfold_vxo_SystemTrayMenu_AppendSeparator");
     ObjectNative menuFinalize = Export<ObjectNative>("Java_com_lumenfold_vxo_SystemTrayMenu_finalize");
+    ObjectNative popup = Export<ObjectNative>("Java_com_lumenfold_vxo_SystemTrayMenu_Popup");
 
     bool complete() const {
         return init && change && show && hide && finalize && callback && menuInit && append && appendMenu &&
-               separator && menuFinalize;
+               separator && menuFinalize && popup;
     }
 };
 
@@ -116,6 +117,7 @@ private:
     void Record(const char* label, jobject obj);
     void Menu(const char* label, jobject obj);
     bool WaitForCallbacks(int count);
+    void Popup(jobject menu);
 
     JNIEnv* env_;
     const std::function<void(const std::string&)>& log_;
@@ -166,6 +168,18 @@ void Scenario::Menu(const char* label, jobject obj) {
 bool Scenario::WaitForCallbacks(int count) {
     std::unique_lock<std::mutex> guard(gCallbackLock);
     return gCallbackSignal.wait_for(guard, std::chrono::seconds(30), [&] { return gCallbacks >= count; });
+}
+
+// VXO_FAKEJVM_TRAY=popup: the menu shown from this (a Java) thread while someone at the screen
+// picks an item with the keyboard; the chosen command must reach the callback as a click's does.
+void Scenario::Popup(jobject menu) {
+    char mode[16] = {};
+    ::GetEnvironmentVariableA("VXO_FAKEJVM_TRAY", mode, sizeof mode);
+    if (std::strcmp(mode, "popup") != 0) return;
+    log_("popup start");
+    n_.popup(env_, menu);
+    log_("popup returned");
+    log_(WaitForCallbacks(6) ? "popup command arrived" : "popup command timed out");
 }
 
 void Scenario::Run() {
@@ -220,6 +234,7 @@ void Scenario::Run() {
     n_.appendMenu(env_, menu, Str("More"), sub);
     n_.append(env_, menu, Str("Quit"), 1000);
     Menu("main", menu), Menu("sub", sub);
+    Popup(menu);
     n_.menuFinalize(env_, menu);
     n_.menuFinalize(env_, menu);
     log_(std::string("menu after finalize ") + (Handle(menu) == 0 ? "cleared" : "kept"));

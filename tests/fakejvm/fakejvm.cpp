@@ -10,6 +10,8 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+#else
+#include <unistd.h>
 #endif
 
 // Declares the entry points as exports rather than imports.
@@ -54,6 +56,8 @@ struct Config {
     std::string mainClass = "demo/Main";
     bool tray = false;  // run the tray scenario once main has returned
     std::string splash;  // the splash scenario's mode, empty for none
+    int writeLines = 0;  // lines main writes to the standard handles, alternately
+    std::string writeWait;  // a file whose existence lets main start writing them
 };
 
 enum class Kind { Class, String, Array, Object };
@@ -242,6 +246,8 @@ Config ReadConfig() {
     config.mainThrow = Flag("VXO_FAKEJVM_MAIN_THROW");
     config.tray = Flag("VXO_FAKEJVM_TRAY");
     if (const auto splash = EnvVar("VXO_FAKEJVM_SPLASH")) config.splash = *splash;
+    if (const auto lines = EnvVar("VXO_FAKEJVM_WRITE_LINES")) config.writeLines = std::atoi(lines->c_str());
+    if (const auto wait = EnvVar("VXO_FAKEJVM_WRITE_WAIT")) config.writeWait = *wait;
     if (const auto exitText = EnvVar("VXO_FAKEJVM_MAIN_EXIT"); exitText && !exitText->empty()) {
         char* end = nullptr;
         const long status = std::strtol(exitText->c_str(), &end, 10);
@@ -610,6 +616,53 @@ jvalue ThreadGetContextLoader(ThreadState& t, Obj* self, const jvalue*) {
     return ObjectValue(t, self->contextLoader);
 }
 
+// What a runtime's System.out and System.err do underneath: one write per line straight to the
+// process's standard handles, here alternately, a few milliseconds apart so that programs
+// started together write at the same time. Lines read "<pid> out|err <n>".
+void Touch(const std::string& path) {
+    if (std::FILE* f = std::fopen(path.c_str(), "ab")) std::fclose(f);
+}
+
+// With a wait file: "<file>.ready" says the lines are about to come, the file itself lets them
+// come (60 s at most), "<file>.done" says they are all out. Tests order writers this way.
+void WriteStandardLines(int count, const std::string& wait) {
+    if (!wait.empty()) {
+        Touch(wait + ".ready");
+        for (int waited = 0; waited < 6000; ++waited) {
+            if (std::FILE* f = std::fopen(wait.c_str(), "rb")) {
+                std::fclose(f);
+                break;
+            }
+#ifdef _WIN32
+            Sleep(10);
+#else
+            usleep(10000);
+#endif
+        }
+    }
+#ifdef _WIN32
+    const unsigned long pid = GetCurrentProcessId();
+#else
+    const unsigned long pid = static_cast<unsigned long>(getpid());
+#endif
+    for (int i = 0; i < count; ++i) {
+        const bool error = i % 2 == 1;
+        char line[64];
+        const int n = std::snprintf(line, sizeof line, "%lu %s %d\n", pid, error ? "err" : "out", i);
+#ifdef _WIN32
+        DWORD written = 0;
+        WriteFile(GetStdHandle(error ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE), line, static_cast<DWORD>(n),
+                  &written, nullptr);
+        Sleep(4);
+#else
+        ssize_t written = write(error ? 2 : 1, line, static_cast<std::size_t>(n));
+        (void)written;
+        usleep(4000);
+#endif
+    }
+    if (!wait.empty()) Touch(wait + ".done");
+}
+
 jvalue MainMethod(ThreadState& t, Obj* cls, const jvalue* args) {
     Log("main " + cls->name);
     Obj* array = Deref(t, args[0].l, "main");
@@ -625,6 +678,7 @@ jvalue MainMethod(ThreadState& t, Obj* cls, const jvalue* args) {
         }
     }
     const Config& config = S().config;
+    WriteStandardLines(config.writeLines, config.writeWait);
     if (config.mainExit) {
         Log("exit " + std::to_string(*config.mainExit));
         EndProcess(*config.mainExit);

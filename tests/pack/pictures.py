@@ -21,15 +21,20 @@ def icon_picture(size):
 
 def png(width, height, rgb=None):
     """An RGB PNG: one colour when rgb is given, else a gradient."""
+    # Compressed row by row: a one-colour picture of 20000 x 20000 never exists uncompressed.
+    packer = zlib.compressobj()
     if rgb is not None:
-        rows = b"".join(b"\0" + bytes(rgb) * width for _ in range(height))
+        row = b"\0" + bytes(rgb) * width
+        rows = b"".join(packer.compress(row) for _ in range(height))
     else:
-        rows = b"".join(b"\0" + b"".join(bytes([x & 255, y & 255, 9]) for x in range(width)) for y in range(height))
+        rows = b"".join(packer.compress(b"\0" + b"".join(bytes([x & 255, y & 255, 9]) for x in range(width)))
+                        for y in range(height))
+    rows += packer.flush()
 
     def chunk(kind, data):
         return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
     return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0))
-            + chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b""))
+            + chunk(b"IDAT", rows) + chunk(b"IEND", b""))
 
 
 def ico(pictures):

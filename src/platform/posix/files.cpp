@@ -96,7 +96,8 @@ std::string FolderIdentity(const std::string& path) {
 
 MappedFile MappedFile::Open(const std::string& path) {
     MappedFile file;
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking: only regular files are mapped, and a FIFO must not make the open wait.
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) return file;
     struct stat st {};
     if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {

@@ -166,11 +166,6 @@ void InstallInterruptHandler(SignalHandler handler, SignalHandler previous[2]) {
     }
 }
 
-void ShowMessageBox(const std::string& text, const std::string&, std::uint64_t) {
-    std::fprintf(stderr, "%s\n", text.c_str());
-    std::fflush(stderr);
-}
-
 std::u16string LoadStringResource(int number) {
     struct Entry {
         int number;

@@ -3,10 +3,14 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <thread>
 
 #include "platform/platform.h"
 
@@ -19,27 +23,98 @@ namespace {
 int DescriptorOf(StandardStream stream) { return stream == StandardStream::Output ? 1 : 2; }
 FILE* CStreamOf(StandardStream stream) { return stream == StandardStream::Output ? stdout : stderr; }
 
-// The program: standard input from readEnd, output and error to /dev/null, no shell.
+// Waits for the program on a thread of its own, so that it leaves no zombie behind whenever it
+// ends; the launcher never blocks on it. Only this pid is waited for: the runtime's own
+// children stay the runtime's.
+void ReapWhenDone(pid_t pid) {
+    try {
+        std::thread([pid] {
+            int status = 0;
+            while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+            }
+        }).detach();
+    } catch (...) {
+        // No thread: the program stays a zombie until the launcher ends, as before.
+    }
+}
+
+// The program: standard input from readEnd, output and error to /dev/null, no shell, every
+// signal at its default and none blocked, whatever the launcher and the runtime have set.
 bool Spawn(const std::vector<std::string>& arguments, int readEnd) {
     posix_spawn_file_actions_t actions;
     if (posix_spawn_file_actions_init(&actions) != 0) return false;
+    posix_spawnattr_t attributes;
+    if (posix_spawnattr_init(&attributes) != 0) {
+        posix_spawn_file_actions_destroy(&actions);
+        return false;
+    }
     posix_spawn_file_actions_adddup2(&actions, readEnd, 0);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    sigset_t all, none;
+    sigfillset(&all);
+    sigemptyset(&none);
+    posix_spawnattr_setsigdefault(&attributes, &all);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
     std::vector<char*> argv;
     for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
     pid_t pid = 0;
-    int result = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    int result = posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), environ);
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
-    return result == 0;
+    if (result != 0) return false;
+    ReapWhenDone(pid);
+    return true;
+}
+
+// A link that someone else planted in a shared folder: the folder holding it is sticky and
+// writable by everyone, and the link belongs neither to us nor to the folder's owner. It is
+// not followed, whether or not the kernel's own protection is on.
+bool IsPlantedLink(const std::string& path) {
+    struct stat link {};
+    if (lstat(path.c_str(), &link) != 0 || !S_ISLNK(link.st_mode)) return false;
+    const std::size_t slash = path.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    struct stat parent {};
+    if (stat(folder.c_str(), &parent) != 0) return true;  // cannot judge it: not followed
+    const bool shared = (parent.st_mode & S_ISVTX) != 0 && (parent.st_mode & S_IWOTH) != 0;
+    return shared && link.st_uid != geteuid() && link.st_uid != parent.st_uid;
+}
+
+// Creates the folders above path that are missing, as the user's own (mode 0700). Bounded by
+// the path's length; an existing folder (or anything else in the way) is left as it is.
+void CreateParentFolders(const std::string& path) {
+    if (path.size() >= PATH_MAX) return;
+    for (std::size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
+        if (path[slash - 1] == '/') continue;
+        mkdir(path.substr(0, slash).c_str(), 0700);
+    }
+}
+
+// Opening never waits: a FIFO without a reader is a target that cannot be opened (ENXIO).
+int OpenForAppend(const std::string& path, bool follow) {
+    const int flags = O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (follow ? 0 : O_NOFOLLOW);
+    int fd = open(path.c_str(), flags, 0666);
+    if (fd < 0 && errno == ENOENT) {
+        CreateParentFolders(path);
+        fd = open(path.c_str(), flags, 0666);
+    }
+    return fd;
 }
 
 }  // namespace
 
 OutputHandle OpenAppendFile(const std::string& path) {
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY, 0666);
-    return fd < 0 ? kNoOutput : fd;
+    if (path.empty()) return kNoOutput;
+    int fd = OpenForAppend(path, false);
+    if (fd < 0 && errno == ELOOP && !IsPlantedLink(path)) fd = OpenForAppend(path, true);
+    if (fd < 0) return kNoOutput;
+    // Writes then wait for a slow reader as any stream's writes do.
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    return fd;
 }
 
 OutputHandle StartOutputCommand(const std::string&, const std::vector<std::string>& arguments) {
@@ -48,7 +123,8 @@ OutputHandle StartOutputCommand(const std::string&, const std::vector<std::strin
     if (pipe2(ends, O_CLOEXEC) != 0) return kNoOutput;
     bool started = Spawn(arguments, ends[0]);
     // The parent keeps no read end: once the program has gone, writes fail instead of filling
-    // the pipe and blocking for ever. They fail with EPIPE, not with a signal that ends us.
+    // the pipe and blocking for ever. They fail with EPIPE, not with a signal that ends us; the
+    // programs started later get the signal at its default all the same.
     close(ends[0]);
     if (!started) {
         close(ends[1]);

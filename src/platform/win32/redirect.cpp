@@ -46,13 +46,46 @@ void RebindCStream(StandardStream stream, HANDLE target, bool buffered) {
     std::setvbuf(c, nullptr, buffered ? _IOFBF : _IONBF, buffered ? BUFSIZ : 0);
 }
 
+// Creates the folders above path that are missing, from the first one below the drive or the
+// share. Bounded by the path's length; whatever is in the way is left as it is.
+void CreateParentFolders(const std::string& path) {
+    if (path.size() >= MAX_PATH) return;
+    std::size_t from = 0;
+    if (path.size() >= 2 && path[1] == ':') {
+        from = 3;  // "C:\"
+    } else if (path.rfind(R"(\\)", 0) == 0 || path.rfind("//", 0) == 0) {
+        // A UNC path: the server's share itself is not ours to make.
+        const std::size_t server = path.find_first_of("\\/", 2);
+        from = server == std::string::npos ? path.size() : path.find_first_of("\\/", server + 1);
+        if (from == std::string::npos) return;
+        ++from;
+    }
+    for (std::size_t at = path.find_first_of("\\/", from); at != std::string::npos;
+         at = path.find_first_of("\\/", at + 1)) {
+        if (at == 0 || path[at - 1] == '\\' || path[at - 1] == '/') continue;
+        ::CreateDirectoryA(path.substr(0, at).c_str(), nullptr);
+    }
+}
+
+// Append access without write access: the system puts every write at the end of the file as
+// it is then, so two handles on one file (two programs, or two spellings of one path) never
+// write over each other's lines.
+HANDLE OpenForAppend(const std::string& path) {
+    return ::CreateFileA(path.c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                         FILE_ATTRIBUTE_ARCHIVE, nullptr);
+}
+
 }  // namespace
 
 OutputHandle OpenAppendFile(const std::string& path) {
-    HANDLE file = ::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_ARCHIVE, nullptr);
+    if (path.empty()) return kNoOutput;
+    HANDLE file = OpenForAppend(path);
+    if (file == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_PATH_NOT_FOUND) {
+        CreateParentFolders(path);
+        file = OpenForAppend(path);
+    }
     if (file == INVALID_HANDLE_VALUE) return kNoOutput;
-    ::SetFilePointer(file, 0, nullptr, FILE_END);
     return FromHandle(file);
 }
 

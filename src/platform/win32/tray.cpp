@@ -28,6 +28,10 @@ static_assert(sizeof(MENUITEMINFOA) == 80, "MENUITEMINFOA of 80 bytes");
 
 constexpr char kTrayClassName[] = "VXOMESSAGE";
 constexpr UINT kTrayMessage = WM_USER + 100;
+constexpr UINT kPopupMessage = WM_APP + 1;  // lParam: a PopupRequest the window procedure frees
+// How long a Popup waits for the tray thread to begin showing its menu: that thread may be busy
+// in a callback into Java, perhaps waiting for a lock of the very thread that asks.
+constexpr DWORD kPopupStartWaitMs = 10000;
 constexpr DWORD kTrayReadyWaitMs = 30000;
 constexpr int kMaxMenuItems = 65536;
 
@@ -69,8 +73,42 @@ struct TrayWindowState {
 };
 TrayWindowState gTray;
 
+// Shows a menu as the system expects a notification-area menu: on the owner's thread, with the
+// owner in the foreground, and a WM_NULL after it so that a click elsewhere closes it next time.
+// The chosen item reaches the owner as WM_COMMAND, like any menu's.
+void ShowMenu(HWND owner, HMENU menu) {
+    POINT cursor{};
+    ::GetCursorPos(&cursor);
+    if (owner != nullptr) ::SetForegroundWindow(owner);
+    ::TrackPopupMenu(menu, TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, owner, nullptr);
+    if (owner != nullptr) ::PostMessageA(owner, WM_NULL, 0, 0);
+}
+
+// A Popup asked of the tray thread by another thread. Whoever moves it out of Pending decides:
+// the tray thread by starting the menu, the asking thread by giving up.
+struct PopupRequest {
+    enum State : LONG { Pending, Started, Abandoned };
+    HMENU menu = nullptr;
+    std::atomic<LONG> state{Pending};
+    UniqueHandle started{::CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+    UniqueHandle done{::CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+};
+
+void ServePopup(HWND window, std::shared_ptr<PopupRequest>* raw) {
+    std::unique_ptr<std::shared_ptr<PopupRequest>> owned(raw);
+    PopupRequest& request = **owned;
+    LONG pending = PopupRequest::Pending;
+    if (!request.state.compare_exchange_strong(pending, PopupRequest::Started)) return;
+    ::SetEvent(request.started.get());
+    ShowMenu(window, request.menu);
+    ::SetEvent(request.done.get());
+}
+
 LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
+        case kPopupMessage:
+            ServePopup(window, reinterpret_cast<std::shared_ptr<PopupRequest>*>(lParam));
+            return 0;
         case WM_DESTROY:
             gTray.window.store(nullptr);
             ::PostQuitMessage(0);
@@ -233,13 +271,27 @@ std::vector<MenuItem> MenuItems(std::uint64_t menu) {
 }
 
 void TrackPopupMenu(std::uint64_t menu) {
-    POINT cursor{};
-    ::GetCursorPos(&cursor);
     HWND owner = gTray.window.load();
-    if (owner != nullptr) ::SetForegroundWindow(owner);
-    ::TrackPopupMenu(ToMenu(menu), TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, owner, nullptr);
-    // Lets the menu close properly when the user clicks elsewhere.
-    if (owner != nullptr) ::PostMessageA(owner, WM_NULL, 0, 0);
+    DWORD ownerThread = owner != nullptr ? ::GetWindowThreadProcessId(owner, nullptr) : 0;
+    if (owner == nullptr || ownerThread == 0 || ownerThread == ::GetCurrentThreadId()) {
+        ShowMenu(owner, ToMenu(menu));  // no window, or a callback on the tray thread itself
+        return;
+    }
+    auto request = std::make_shared<PopupRequest>();
+    request->menu = ToMenu(menu);
+    if (!request->started.valid() || !request->done.valid()) return;
+    auto* message = new (std::nothrow) std::shared_ptr<PopupRequest>(request);
+    if (message == nullptr) return;
+    if (!::PostMessageA(owner, kPopupMessage, 0, reinterpret_cast<LPARAM>(message))) {
+        delete message;
+        return;
+    }
+    // Returns when the menu has closed; the chosen command follows through the window. A tray
+    // thread that does not begin within the wait (or has gone) leaves the menu unshown.
+    ::WaitForSingleObject(request->started.get(), kPopupStartWaitMs);
+    LONG pending = PopupRequest::Pending;
+    if (request->state.compare_exchange_strong(pending, PopupRequest::Abandoned)) return;
+    ::WaitForSingleObject(request->done.get(), INFINITE);
 }
 
 }  // namespace vxo::platform

@@ -13,6 +13,7 @@
 
 #include "platform/platform.h"
 #include "common/text.h"
+#include "platform/posix/message_box.h"
 #include "platform/posix/names.h"
 #include "platform/posix/unique_fd.h"
 
@@ -39,6 +40,47 @@ TEST(PosixNames, StableHashAndBoundedComponents) {
     std::string longest = SharedMemoryName("/" + std::string(1000, 'p'), 4294967294U);
     EXPECT_EQ(longest.rfind("/vexilo-4294967294-ppp", 0), 0U) << longest;
     EXPECT_EQ(longest.size(), NAME_MAX + 1U);
+}
+
+// The message box's dialog program: never one from the working folder, only executable files.
+TEST(PosixMessageBox, DialogProgramsOnlyFromAbsoluteFolders) {
+    char pattern[] = "/tmp/vxo-path-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string root = pattern;
+    auto make = [&](const std::string& rel, mode_t mode, bool folder = false) {
+        const std::string path = root + "/" + rel;
+        if (folder) {
+            mkdir(path.c_str(), mode);
+        } else {
+            UniqueFd fd(open(path.c_str(), O_WRONLY | O_CREAT, mode));
+            fchmod(fd.get(), mode);
+        }
+    };
+    for (const char* folder : {"rel", "plain", "dir", "good"}) make(folder, 0755, true);
+    make("rel/tool", 0755), make("plain/tool", 0644), make("dir/tool", 0755, true), make("good/tool", 0755);
+    char previous[PATH_MAX];
+    ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
+    ASSERT_EQ(chdir(root.c_str()), 0);
+    struct Case { const char* name; std::string list; std::string found; };
+    const Case cases[] = {
+        {"relative and empty entries are the working folder", "rel::.:./rel", ""},
+        {"not executable, a folder: skipped", root + "/plain:" + root + "/dir:" + root + "/good", root + "/good/tool"},
+        {"first match wins", root + "/good:" + root + "/rel", root + "/good/tool"},
+        {"nothing", "", ""},
+    };
+    for (const Case& c : cases) EXPECT_EQ(FindProgramOnPath("tool", c.list), c.found) << c.name;
+    ASSERT_EQ(chdir(previous), 0);
+    for (const char* rel : {"rel/tool", "plain/tool", "good/tool"}) unlink((root + "/" + rel).c_str());
+    for (const char* rel : {"dir/tool", "rel", "plain", "dir", "good", ""}) rmdir((root + "/" + rel).c_str());
+
+    // Every program shows the text as it is and takes the caption; xmessage reads it from stdin.
+    for (const DialogProgram& program : kDialogPrograms) {
+        const std::vector<std::string> args = program.arguments("-a <b>\\n</b>", "Caption");
+        std::string joined;
+        for (const std::string& a : args) joined += a + "\n";
+        EXPECT_NE(joined.find("Caption"), std::string::npos) << program.name;
+        EXPECT_EQ(joined.find("-a <b>") != std::string::npos, !program.textOnInput) << program.name;
+    }
 }
 
 // /dev/shm belongs to every user: an object made by someone else, or open to others, must not

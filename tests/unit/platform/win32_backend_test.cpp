@@ -180,6 +180,40 @@ TEST(Win32Files, ReadWholeFile) {
     }
 }
 
+// Output targets: every handle writes at the file's end as it is then, and the folders of a
+// first run are made; what was there before stays.
+TEST(Win32Files, AppendTargetsNeverOverwriteAndMakeTheirFolders) {
+    TempDir dir;
+    dir.Write("log.txt", "old\r\n");
+    const struct {
+        const char* name;
+        std::string first, second;  // two spellings of one file
+        std::string file;
+        std::string before;
+    } cases[] = {
+        {"existing file, two spellings", dir / "log.txt", dir.path() + "\\.\\LOG.TXT", dir / "log.txt", "old\r\n"},
+        {"missing folders", dir / "a\\b/c\\out.txt", dir / "a\\b\\c\\out.txt", dir / "a\\b\\c\\out.txt", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const OutputHandle one = OpenAppendFile(c.first), two = OpenAppendFile(c.second);
+        ASSERT_NE(one, kNoOutput);
+        ASSERT_NE(two, kNoOutput);
+        std::string expected = c.before;
+        for (int i = 0; i < 20; ++i) {
+            const std::string line = (i % 2 ? "two " : "one ") + std::to_string(i) + "\r\n";
+            EXPECT_TRUE(WriteOutput(i % 2 ? two : one, line.data(), line.size()));
+            expected += line;
+        }
+        CloseOutput(one);
+        CloseOutput(two);
+        std::string written;
+        ASSERT_TRUE(ReadWholeFile(c.file, 4096, written));
+        EXPECT_EQ(written, expected);
+    }
+    EXPECT_EQ(OpenAppendFile(""), kNoOutput);
+}
+
 TEST(Win32Files, FolderIdentityNamesTheFolderNotThePath) {
     TempDir dir;
     dir.MakeDir("one");

@@ -4,7 +4,6 @@
 // installed (started without a shell), else a small X11 window of its own.
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -16,9 +15,8 @@
 
 #include "platform/platform.h"
 #include "platform/posix/message_box.h"
+#include "platform/posix/spawn.h"
 #include "platform/posix/unique_fd.h"
-
-extern char** environ;
 
 namespace vxo::platform {
 
@@ -96,37 +94,12 @@ void AwaitDialog(pid_t pid) {
     waitpid(pid, &status, 0);
 }
 
-// Starts the program with an argument array, no shell, its output discarded and the signals at
-// their defaults; `input` (when not -1) becomes its standard input.
+// Starts the dialog program: an argument array, no shell, output discarded, signals at their
+// defaults; `input` (when not -1) becomes its standard input.
 pid_t StartDialog(const std::string& path, const std::vector<std::string>& arguments, int input) {
-    posix_spawn_file_actions_t actions;
-    if (posix_spawn_file_actions_init(&actions) != 0) return -1;
-    posix_spawnattr_t attributes;
-    if (posix_spawnattr_init(&attributes) != 0) {
-        posix_spawn_file_actions_destroy(&actions);
-        return -1;
-    }
-    if (input >= 0) {
-        posix_spawn_file_actions_adddup2(&actions, input, 0);
-    } else {
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    }
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    sigset_t all, none;
-    sigfillset(&all);
-    sigemptyset(&none);
-    posix_spawnattr_setsigdefault(&attributes, &all);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-    std::vector<char*> argv{const_cast<char*>(path.c_str())};
-    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    const int result = posix_spawn(&pid, path.c_str(), &actions, &attributes, argv.data(), environ);
-    posix_spawnattr_destroy(&attributes);
-    posix_spawn_file_actions_destroy(&actions);
-    return result == 0 ? pid : -1;
+    std::vector<std::string> argv{path};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    return posix::SpawnQuiet(argv, input, false);
 }
 
 bool ShowWithProgram(const posix::DialogProgram& program, const std::string& path, const std::string& text,

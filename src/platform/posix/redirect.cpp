@@ -2,7 +2,6 @@
 // descriptors 1 and 2 switched with dup2.
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,8 +12,7 @@
 #include <thread>
 
 #include "platform/platform.h"
-
-extern char** environ;
+#include "platform/posix/spawn.h"
 
 namespace vxo::platform {
 
@@ -41,30 +39,8 @@ void ReapWhenDone(pid_t pid) {
 // The program: standard input from readEnd, output and error to /dev/null, no shell, every
 // signal at its default and none blocked, whatever the launcher and the runtime have set.
 bool Spawn(const std::vector<std::string>& arguments, int readEnd) {
-    posix_spawn_file_actions_t actions;
-    if (posix_spawn_file_actions_init(&actions) != 0) return false;
-    posix_spawnattr_t attributes;
-    if (posix_spawnattr_init(&attributes) != 0) {
-        posix_spawn_file_actions_destroy(&actions);
-        return false;
-    }
-    posix_spawn_file_actions_adddup2(&actions, readEnd, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    sigset_t all, none;
-    sigfillset(&all);
-    sigemptyset(&none);
-    posix_spawnattr_setsigdefault(&attributes, &all);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-    std::vector<char*> argv;
-    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    int result = posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), environ);
-    posix_spawnattr_destroy(&attributes);
-    posix_spawn_file_actions_destroy(&actions);
-    if (result != 0) return false;
+    const pid_t pid = posix::SpawnQuiet(arguments, readEnd, true);
+    if (pid < 0) return false;
     ReapWhenDone(pid);
     return true;
 }

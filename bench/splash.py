@@ -96,10 +96,10 @@ def build_programs(work):
     subprocess.run(["jar", "--create", "--file", str(work / "hello.jar"), "-C", str(work / "classes"), "."],
                    check=True)
     (work / "splash.png").write_bytes(pictures.png(300, 200, COLOUR))
-    (work / "hello.cfg").write_text(
+    (work / "packed.cfg").write_text(
         f"mainclass bench.Hello\njvmdll {java_home}/lib/server/libjvm.so\nsplash {work / 'splash.png'}\n")
     subprocess.run([str(dist / "vexilo-pack"), "--image", str(dist / "launcher-gui"), "--config",
-                    str(work / "hello.cfg"), "--jar", str(work / "hello.jar"), "--out", str(work / "hello")],
+                    str(work / "packed.cfg"), "--jar", str(work / "hello.jar"), "--out", str(work / "hello")],
                    check=True)
     return {
         "launcher": [str(work / "hello")],

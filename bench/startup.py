@@ -22,9 +22,9 @@ src.mkdir(parents=True)
 subprocess.run(["javac", "-d", str(work / "classes"), str(src / "Hello.java")], check=True)
 subprocess.run(["jar", "--create", "--file", str(work / "hello.jar"), "-C", str(work / "classes"), "."],
                check=True)
-(work / "hello.cfg").write_text(f"mainclass bench.Hello\njvmdll {java_home}/lib/server/libjvm.so\n")
+(work / "packed.cfg").write_text(f"mainclass bench.Hello\njvmdll {java_home}/lib/server/libjvm.so\n")
 subprocess.run([str(dist / "vexilo-pack"), "--image", str(dist / "launcher-console"), "--config",
-                str(work / "hello.cfg"), "--jar", str(work / "hello.jar"), "--out", str(work / "hello")],
+                str(work / "packed.cfg"), "--jar", str(work / "hello.jar"), "--out", str(work / "hello")],
                check=True)
 
 commands = {

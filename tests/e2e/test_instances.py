@@ -356,7 +356,11 @@ class FaultsTest(PeerCase):
         # start later do not take that process for the first instance.
         if shutil.which("unshare") is None or shutil.which("nsenter") is None:
             self.skipTest("no unshare or nsenter")
-        holder = subprocess.Popen(["unshare", "--pid", "--fork", "--mount-proc", "--map-root-user", "sleep", "600"])
+        # The namespace lives as long as its first process, which dies with the holder and keeps
+        # none of the test's pipes.
+        holder = subprocess.Popen(["unshare", "--pid", "--fork", "--kill-child", "--mount-proc", "--map-root-user",
+                                   "sleep", "600"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                  stderr=subprocess.DEVNULL)
         try:
             deadline = time.monotonic() + 10
             children = []

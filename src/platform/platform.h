@@ -280,9 +280,10 @@ constexpr std::size_t kInstanceBlockSize = 4096;
 
 // The block shared by all running copies of one application, always kInstanceBlockSize bytes:
 // the named mapping of an appid, or without one a mapping named from the program file's path.
-// Either belongs to this user (Windows: the session's namespace; POSIX: a shared-memory object
-// of ours with the user id in its name, removed by the last process that leaves it). When no
-// shared block can be had the process gets a private one and is its own only instance.
+// Either belongs to this user (Windows: the session's namespace; POSIX: a private file of ours in
+// the per-user folder, mapped shared, whose header is checked and the block made anew when it
+// does not validate). When no shared block can be had the process gets a private one and is its
+// own only instance (POSIX says so on standard error).
 class SharedBlock {
 public:
     // `mappingName` empty selects the block of the program file.
@@ -314,19 +315,20 @@ private:
     void Reset();
     std::uint8_t* data_ = nullptr;
     std::size_t size_ = 0;
-    std::intptr_t handle_ = 0;  // Windows: the mapping; POSIX: the descriptor of the leave lock
+    std::intptr_t handle_ = 0;  // Windows: the mapping; POSIX: the descriptor of the block's file
     Kind kind_ = Kind::None;
 };
 
 // What the instance protocol needs from the system: process identity and liveness, and the
 // cross-process mutex and pulsed event over one block. Windows: unnamed kernel objects whose
-// handles travel through the block from the owner's process; POSIX: a robust process-shared
-// mutex in the block's unused tail and a futex on the block's change counter.
+// handles travel through the block from the owner's process; POSIX: an flock on the block's file
+// and a futex on the block's change counter, with liveness from a lock each instance holds.
 class InstanceSync {
 public:
     virtual ~InstanceSync() = default;
     virtual std::uint32_t CurrentPid() = 0;
-    // Alive: the process exists and has not ended (POSIX: is not a zombie).
+    // Alive: the process is a running instance (Windows: its handle is not signalled; POSIX: it
+// holds its liveness lock, which a reused pid or another user's process never does).
     virtual bool IsAlive(std::uint32_t pid) = 0;
     // Keeps a watch on the owner's process (0: none): its end wakes Wait, and OwnerActive polls it.
     virtual void WatchOwner(std::uint32_t pid) = 0;
@@ -355,7 +357,7 @@ public:
 };
 // The system's InstanceSync over `block` (kInstanceBlockSize bytes); `generation` points into it.
 std::unique_ptr<InstanceSync> NewInstanceSync(std::uint8_t* block, std::int32_t* generation);
-// Where in the block the POSIX backend keeps its mutex; the instance layout stops before it.
+// Where in the block the POSIX backend keeps its header; the instance layout stops before it.
 constexpr std::size_t kInstanceSyncOffset = 3584;
 
 // ---- Image resources ---------------------------------------------------------------------------

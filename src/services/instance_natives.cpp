@@ -1,7 +1,9 @@
 // The Java side of instance messaging: serialising what the application sends, and the
 // process-wide receiver that turns each complete message back into an object on the
 // messaging thread.
+#include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -18,6 +20,10 @@ namespace {
 
 constexpr jint kNoInstance = -1;
 constexpr int kFlushRounds = 100;  // 50 ms each
+// How long sendObject waits for room in the outgoing queue. Messages to a destination that
+// does not take them are dropped within about a second each, so the queue only stays full this
+// long when the messaging thread itself cannot go on.
+constexpr std::uint32_t kSendWaitMs = 60000;
 constexpr std::size_t kTagBytes = 4;
 
 // When a Java step failed: print the exception to the Java error stream and clear it.
@@ -230,6 +236,11 @@ void ThrowIllegalArgument(JNIEnv* env, const char* message) {
     if (cls != nullptr) env->ThrowNew(cls, message);
 }
 
+void ThrowIllegalState(JNIEnv* env, const char* message) {
+    jclass cls = env->FindClass("java/lang/IllegalStateException");
+    if (cls != nullptr) env->ThrowNew(cls, message);
+}
+
 }  // namespace
 
 void StartMessaging() {
@@ -269,7 +280,12 @@ void SendObject(JNIEnv* env, jint instance, jobject object) {
         ThrowIllegalArgument(env, "object too large to send to another instance (more than 64 MiB serialised)");
         return;
     }
-    Process::instances->Enqueue(static_cast<std::uint32_t>(instance), std::move(payload));
+    const std::size_t size = payload.size();
+    if (!Process::instances->Enqueue(static_cast<std::uint32_t>(instance), std::move(payload), kSendWaitMs)) {
+        std::fprintf(stderr, "vexilo: a message of %zu bytes to instance %d was not sent: the outgoing queue stayed full\n",
+                     size, static_cast<int>(instance));
+        ThrowIllegalState(env, "the queue of messages to other instances stayed full; nothing was sent");
+    }
 }
 
 void FlushInstances() {
@@ -277,6 +293,17 @@ void FlushInstances() {
     for (int round = 0; round < kFlushRounds && !Process::instances->QueueEmpty(); ++round) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
+}
+
+bool FlushInstancesWithin(jlong millis) {
+    if (!JavaReceiver::Get().started() || Process::instances == nullptr) return false;
+    const jlong bounded = std::clamp<jlong>(millis, 0, 24L * 3600 * 1000);
+    return Process::instances->Flush(static_cast<std::uint32_t>(bounded));
+}
+
+jlong DroppedMessages() {
+    if (Process::instances == nullptr) return 0;
+    return static_cast<jlong>(Process::instances->DroppedCount());
 }
 
 void SetInstanceReceiver(JNIEnv* env, jobject receiver) { JavaReceiver::Get().Set(env, receiver); }

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstddef>
+#include <cstdio>
 #include <cstring>
 
 namespace vxo {
@@ -38,6 +39,7 @@ static_assert(offsetof(InstanceBlock, instanceCount) == 1104);
 static_assert(offsetof(InstanceBlock, instancePids) == 1108);
 static_assert(offsetof(InstanceBlock, claimant) == 2108);
 static_assert(offsetof(InstanceBlock, servingPids) == 2112);
+static_assert(offsetof(InstanceBlock, droppedTicket) == 3112);
 static_assert(sizeof(InstanceBlock) <= platform::kInstanceSyncOffset);
 static_assert(platform::kInstanceSyncOffset < platform::kInstanceBlockSize);
 
@@ -46,11 +48,20 @@ namespace {
 constexpr std::uint32_t kPollMs = 100;            // longest sleep of the messaging thread
 constexpr std::uint32_t kMutexWaitMs = 1000;      // a claim or table update gives up after this
 constexpr std::uint64_t kLivenessCacheMs = 20;    // a liveness answer is reused this long
-constexpr std::uint64_t kUnservedDropMs = 1000;   // a live destination without a messaging thread
-constexpr std::uint64_t kStalledDropMs = 30000;   // a messaging destination that stopped consuming
+// How long a filled chunk may hold the area for everyone. Its sender drops it after a second
+// when the destination has not taken it (a stopped process, one without a messaging thread, one
+// whose receiver fell kMaxReceivedBytes behind); after that the rest of its message goes at
+// once, and each further message to that destination gets only a short probe until it takes
+// one again. Other instances drop a chunk only for a sender that stalled too.
+constexpr std::uint64_t kSenderPatienceMs = 1000;
+constexpr std::uint64_t kDeafProbeMs = 50;
+constexpr std::uint64_t kOthersPatienceMs = 3000;  // the destination runs a messaging thread
+constexpr std::uint64_t kUnservedDropMs = 1000;    // it does not: it never takes a chunk
+constexpr std::uint64_t kLegacyClaimMs = 5000;     // a claim without claimant that stays empty
+constexpr std::uint64_t kPartialStallMs = 30000;   // a partial message that stopped growing
 constexpr std::uint64_t kPendingCheckMs = 500;
 constexpr std::size_t kMaxPending = 32;
-constexpr std::size_t kMaxPendingBytes = std::size_t{128} << 20;
+constexpr std::size_t kMaxDeaf = 256;
 constexpr std::int32_t kMaxLastChunkIndex = static_cast<std::int32_t>((kMaxMessageBytes - 1) / kChunkBytes);
 
 template <typename T>
@@ -205,16 +216,34 @@ std::vector<std::uint32_t> InstanceManager::Instances() {
     return result;
 }
 
-bool InstanceManager::Enqueue(std::uint32_t destPid, std::vector<std::uint8_t> payload) {
+bool InstanceManager::Enqueue(std::uint32_t destPid, std::vector<std::uint8_t> payload, std::uint32_t waitMs) {
     if (destPid == 0) destPid = OwnerPid();
     // A chunk addressed to 0 would look like one still being written, for ever.
     if (destPid == 0 || payload.empty() || payload.size() > kMaxMessageBytes) return false;
     {
-        std::lock_guard<std::mutex> lock(queueLock_);
+        std::unique_lock<std::mutex> lock(queueLock_);
+        const std::size_t size = payload.size();
+        auto room = [&] { return queue_.empty() || queuedBytes_ + size <= kMaxQueuedBytes; };
+        if (!room() && !queueChanged_.wait_for(lock, std::chrono::milliseconds(waitMs),
+                                               [&] { return room() || !running_; })) {
+            return false;
+        }
+        if (!running_ && !room()) return false;
         queue_.push_back(Outgoing{destPid, std::move(payload), 0, 0});
+        queuedBytes_ += size;
     }
     sync_->Pulse();
     return true;
+}
+
+bool InstanceManager::Flush(std::uint32_t waitMs) {
+    std::unique_lock<std::mutex> lock(queueLock_);
+    auto settled = [&] { return queue_.empty() && !inFlight_.active; };
+    queueChanged_.wait_for(lock, std::chrono::milliseconds(waitMs), [&] { return settled() || !running_; });
+    const std::uint64_t dropped = dropped_.load();
+    const bool clean = dropped == droppedAtFlush_;
+    droppedAtFlush_ = dropped;
+    return settled() && clean;
 }
 
 bool InstanceManager::QueueEmpty() const {
@@ -251,8 +280,21 @@ bool InstanceManager::StartMessaging(Sink sink) {
     sink_ = std::move(sink);
     SetServing(true);
     try {
+        dispatcher_ = std::thread([this] { Dispatching(); });
+    } catch (...) {
+        SetServing(false);
+        return false;
+    }
+    try {
         thread_ = std::thread([this] { MessagingLoop(); });
     } catch (...) {
+        {
+            std::lock_guard<std::mutex> inbox(inboxLock_);
+            running_ = false;
+        }
+        inboxChanged_.notify_all();
+        dispatcher_.join();
+        running_ = true;
         SetServing(false);
         return false;
     }
@@ -264,16 +306,22 @@ bool InstanceManager::Shutdown(std::uint32_t waitMs) {
     {
         std::lock_guard<std::mutex> lock(stateLock_);
         shutDown_ = true;
+        std::lock_guard<std::mutex> inbox(inboxLock_);
+        std::lock_guard<std::mutex> queue(queueLock_);
         running_ = false;
     }
+    inboxChanged_.notify_all();
+    queueChanged_.notify_all();
     sync_->Interrupt();
     if (thread_.joinable()) {
         std::unique_lock<std::mutex> lock(stateLock_);
-        if (!stopped_.wait_for(lock, std::chrono::milliseconds(waitMs), [this] { return threadDone_; })) {
+        if (!stopped_.wait_for(lock, std::chrono::milliseconds(waitMs),
+                               [this] { return threadDone_ && dispatcherDone_; })) {
             return false;  // still inside the sink: everything it may touch stays as it is
         }
         lock.unlock();
         thread_.join();
+        dispatcher_.join();
     }
     if (!closed_) {
         closed_ = true;
@@ -288,33 +336,74 @@ void InstanceManager::MessagingLoop() {
         if (Load(block_->generation) == lastGeneration_) sync_->Wait(lastGeneration_, kPollMs);
         if (!running_) break;
         ReceivedMessage completed;
-        if (ServiceOnce(completed) && sink_) sink_(std::move(completed));
+        if (ServiceOnce(completed, inboxBytes_.load())) {
+            inboxBytes_ += completed.bytes.size();
+            {
+                std::lock_guard<std::mutex> lock(inboxLock_);
+                inbox_.push_back(std::move(completed));
+            }
+            inboxChanged_.notify_one();
+        }
     }
     std::lock_guard<std::mutex> lock(stateLock_);
     threadDone_ = true;
     stopped_.notify_all();
 }
 
-bool InstanceManager::ServiceOnce(ReceivedMessage& completed) {
+void InstanceManager::Dispatching() {
+    for (;;) {
+        ReceivedMessage message;
+        {
+            std::unique_lock<std::mutex> lock(inboxLock_);
+            inboxChanged_.wait(lock, [this] { return !inbox_.empty() || !running_; });
+            if (!running_) break;  // the process is ending: what is left is not delivered
+            message = std::move(inbox_.front());
+            inbox_.pop_front();
+        }
+        const std::size_t size = message.bytes.size();
+        if (sink_) sink_(std::move(message));
+        inboxBytes_ -= size;  // counted until handled: the messaging thread waits for room
+    }
+    std::lock_guard<std::mutex> lock(stateLock_);
+    dispatcherDone_ = true;
+    stopped_.notify_all();
+}
+
+bool InstanceManager::ServiceOnce(ReceivedMessage& completed, std::size_t heldBytes) {
     lastGeneration_ = Load(block_->generation);
     EnsureOwner();
+    SettleInFlight();
     bool changed = false;
     bool complete = false;
     const std::uint32_t claimant = Load(block_->claimant);
+    const std::int32_t busy = Load(block_->busy);
     const std::uint64_t ticket = Load(block_->chunkTicket);
     const std::uint32_t dest = TicketDest(ticket);
-    if (claimant != 0 && dest == ownPid_) {
-        complete = ConsumeChunk(ticket, completed);
-        changed = true;
-    } else if (claimant != 0 && dest != 0) {
-        changed = JudgeWaitingChunk(ticket);
+    const bool held = claimant != 0 || busy != 0;  // busy alone: a claim by a published-procedure copy
+    if (held && dest == ownPid_) {
+        // Taken only while there is room; otherwise it waits, and its sender's patience decides.
+        if (pendingBytes_ + heldBytes + kChunkBytes <= kMaxReceivedBytes) {
+            complete = ConsumeChunk(ticket, completed);
+            changed = true;
+        }
+    } else if (held && dest != 0) {
+        changed = JudgeWaitingChunk(ticket, claimant == ownPid_);
     } else if (claimant != 0) {
         changed = FreeAbandonedClaim(claimant);
+    } else if (busy != 0) {
+        // Claimed and not yet filled by a copy that names no claimant: it is given time to
+        // write, and freed only once that is plainly over.
+        const std::uint64_t now = sync_->NowMs();
+        if (watched_.ticket != ticket) watched_ = Watched{ticket, now, 0, true};
+        if (now - watched_.firstSeenMs >= kLegacyClaimMs && Load(block_->chunkTicket) == ticket) {
+            changed = Swap(block_->busy, busy, 0);
+        }
     } else if (dest != 0) {
         // A filled chunk nobody holds is no chunk: left by a corrupt block, never by a sender.
         changed = Swap(block_->chunkTicket, ticket, EmptiedTicket(ticket));
     }
-    if (!QueueEmpty() && TryClaimArea()) {
+    SettleInFlight();
+    if (!inFlight_.active && !QueueEmpty() && TryClaimArea()) {
         WriteChunk();
         changed = true;
     }
@@ -323,9 +412,41 @@ bool InstanceManager::ServiceOnce(ReceivedMessage& completed) {
     return complete;
 }
 
+void InstanceManager::SettleInFlight() {
+    // Settled once the area no longer names this process: whoever took or dropped the chunk
+    // wrote droppedTicket (on a drop) before it freed the area.
+    if (!inFlight_.active || Load(block_->claimant) == ownPid_) return;
+    const bool dropped = Load(block_->droppedTicket) == inFlight_.ticket;
+    {
+        std::lock_guard<std::mutex> lock(queueLock_);
+        // The rest of a message whose chunk was dropped goes at once: it cannot arrive whole.
+        if (dropped && !inFlight_.last && !queue_.empty() && queue_.front().offset > 0) {
+            queuedBytes_ -= queue_.front().bytes.size();
+            queue_.pop_front();
+        }
+        inFlight_.active = false;
+    }
+    queueChanged_.notify_all();
+    if (!dropped) {
+        deaf_.erase(inFlight_.destPid);
+        return;
+    }
+    if (deaf_.size() >= kMaxDeaf) deaf_.clear();
+    deaf_[inFlight_.destPid] = true;
+    MessageDropped(inFlight_.destPid, inFlight_.messageBytes);
+}
+
+void InstanceManager::MessageDropped(std::uint32_t destPid, std::size_t bytes) {
+    dropped_ += 1;
+    std::fprintf(stderr, "vexilo: a message of %zu bytes to instance %u was dropped: that instance did not take it\n",
+                 bytes, destPid);
+}
+
 bool InstanceManager::TryClaimArea() {
-    if (Load(block_->claimant) != 0) return false;
+    if (Load(block_->claimant) != 0 || Load(block_->busy) != 0) return false;
     SharedLock lock(*sync_);
+    // Copies that follow the published procedure claim by `busy` under the same lock.
+    if (Load(block_->busy) != 0) return false;
     if (!Swap(block_->claimant, 0u, ownPid_)) return false;
     Store(block_->chunkTicket, EmptiedTicket(Load(block_->chunkTicket)));
     Store(block_->busy, 1);
@@ -363,8 +484,11 @@ void InstanceManager::WriteChunk() {
     // The destination last, with release order: whoever sees it sees the whole chunk.
     Store(block_->chunkTicket, Ticket(message->destPid, seq));
     message->offset += kChunkBytes;
-    if (message->offset >= size) {
-        std::lock_guard<std::mutex> lock(queueLock_);
+    const bool last = message->offset >= size;
+    std::lock_guard<std::mutex> lock(queueLock_);
+    inFlight_ = InFlight{true, Ticket(message->destPid, seq), message->destPid, message->messageId, size, last};
+    if (last) {
+        queuedBytes_ -= size;
         queue_.pop_front();
     }
 }
@@ -399,7 +523,7 @@ bool InstanceManager::ConsumeChunk(std::uint64_t ticket, ReceivedMessage& comple
         if (entry == pending_.end()) return false;
     }
     const bool inOrder = wellFormed && entry->chunksReceived == index && entry->lastChunkIndex == last &&
-                         pendingBytes_ + static_cast<std::size_t>(length) <= kMaxPendingBytes;
+                         pendingBytes_ + static_cast<std::size_t>(length) <= kMaxReceivedBytes;
     if (!inOrder) {  // a chunk is missing or the message cannot be kept: it is lost
         pendingBytes_ -= entry->bytes.size();
         pending_.erase(entry);
@@ -417,7 +541,7 @@ bool InstanceManager::ConsumeChunk(std::uint64_t ticket, ReceivedMessage& comple
     return true;
 }
 
-bool InstanceManager::JudgeWaitingChunk(std::uint64_t ticket) {
+bool InstanceManager::JudgeWaitingChunk(std::uint64_t ticket, bool mine) {
     const std::uint64_t now = sync_->NowMs();
     const std::uint32_t dest = TicketDest(ticket);
     if (watched_.ticket != ticket) watched_ = Watched{ticket, now, 0, true};
@@ -425,11 +549,21 @@ bool InstanceManager::JudgeWaitingChunk(std::uint64_t ticket) {
         watched_.alive = sync_->IsAlive(dest);
         watched_.checkedMs = now == 0 ? 1 : now;
     }
-    // A live destination with a messaging thread is waited for (it consumes as soon as it can);
-    // any other live process never consumes, so its chunk goes after a second.
-    const std::uint64_t patience = IsServing(dest) ? kStalledDropMs : kUnservedDropMs;
+    // A live destination with a messaging thread takes a chunk within milliseconds (its receiver
+    // runs on a thread of its own); one that has not after a second is stopped or far behind.
+    std::uint64_t patience;
+    if (mine) {
+        patience = deaf_.count(dest) != 0 ? kDeafProbeMs : kSenderPatienceMs;
+    } else {
+        patience = IsServing(dest) ? kOthersPatienceMs : kUnservedDropMs;
+    }
     if (watched_.alive && now - watched_.firstSeenMs < patience) return false;
+    return Drop(ticket);
+}
+
+bool InstanceManager::Drop(std::uint64_t ticket) {
     if (!Swap(block_->chunkTicket, ticket, EmptiedTicket(ticket))) return false;
+    Store(block_->droppedTicket, ticket);  // before the area is free: its sender looks then
     ReleaseArea();
     return true;
 }
@@ -444,13 +578,18 @@ bool InstanceManager::FreeAbandonedClaim(std::uint32_t claimant) {
 }
 
 void InstanceManager::PrunePending() {
-    if (pending_.empty()) return;
     const std::uint64_t now = sync_->NowMs();
     if (now - pendingCheckedMs_ < kPendingCheckMs) return;
     pendingCheckedMs_ = now;
+    // A block made anew (it did not validate) lost this instance's entries: they come back.
+    bool listed = false;
+    const int count = ListedCount(*block_);
+    for (int i = 0; i < count && !listed; ++i) listed = Load(block_->instancePids[i]) == ownPid_;
+    if (!listed && Load(block_->ownerPid) != ownPid_) Register();
+    if (sink_) SetServing(true);
     // A partial message whose sender is gone, or that stopped growing, never completes.
     for (auto it = pending_.begin(); it != pending_.end();) {
-        if (now - it->lastProgressMs >= kStalledDropMs || !sync_->IsAlive(it->senderPid)) {
+        if (now - it->lastProgressMs >= kPartialStallMs || !sync_->IsAlive(it->senderPid)) {
             pendingBytes_ -= it->bytes.size();
             it = pending_.erase(it);
         } else {

@@ -48,6 +48,17 @@ Java_com_lumenfold_vxo_Instances_setReceiver(JNIEnv* env, jclass, jobject receiv
     vxo::Guarded(env, "Instances.setReceiver", [&] { vxo::SetInstanceReceiver(env, receiver); });
 }
 
+JNIEXPORT jboolean JNICALL
+Java_com_lumenfold_vxo_Instances_flushWithin(JNIEnv* env, jclass, jlong millis) noexcept {
+    return vxo::Guarded(env, "Instances.flushWithin", jboolean{JNI_FALSE},
+                        [millis] { return vxo::FlushInstancesWithin(millis) ? JNI_TRUE : JNI_FALSE; });
+}
+
+JNIEXPORT jlong JNICALL
+Java_com_lumenfold_vxo_Instances_droppedMessages(JNIEnv* env, jclass) noexcept {
+    return vxo::Guarded(env, "Instances.droppedMessages", jlong{0}, [] { return vxo::DroppedMessages(); });
+}
+
 // RedirOutputStream
 
 JNIEXPORT void JNICALL
@@ -146,6 +157,8 @@ constexpr NativeMethod kInstancesMethods[] = {
     VXO_NATIVE(Instances, sendObject, "(ILjava/io/Serializable;)V"),
     VXO_NATIVE(Instances, flush, "()V"),
     VXO_NATIVE(Instances, setReceiver, "(Lcom/lumenfold/vxo/Instances$ReceiverInterface;)V"),
+    VXO_NATIVE(Instances, flushWithin, "(J)Z"),
+    VXO_NATIVE(Instances, droppedMessages, "()J"),
 };
 
 constexpr NativeMethod kRedirOutputStreamMethods[] = {

@@ -24,6 +24,10 @@ JNIEXPORT void JNICALL
 Java_com_lumenfold_vxo_Instances_flush(JNIEnv*, jclass) noexcept;
 JNIEXPORT void JNICALL
 Java_com_lumenfold_vxo_Instances_setReceiver(JNIEnv*, jclass, jobject) noexcept;
+JNIEXPORT jboolean JNICALL
+Java_com_lumenfold_vxo_Instances_flushWithin(JNIEnv*, jclass, jlong) noexcept;
+JNIEXPORT jlong JNICALL
+Java_com_lumenfold_vxo_Instances_droppedMessages(JNIEnv*, jclass) noexcept;
 
 JNIEXPORT void JNICALL
 Java_com_lumenfold_vxo_RedirOutputStream_write(JNIEnv*, jobject, jint) noexcept;

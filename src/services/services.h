@@ -66,6 +66,10 @@ jint CurrentInstance();
 jintArray ListInstances(JNIEnv* env);
 void SendObject(JNIEnv* env, jint instance, jobject object);
 void FlushInstances();
+// Waits up to `millis` for every queued message to leave; true when all did and none was
+// dropped since the previous call (false when messaging is not started).
+bool FlushInstancesWithin(jlong millis);
+jlong DroppedMessages();
 void SetInstanceReceiver(JNIEnv* env, jobject receiver);
 
 }  // namespace vxo

@@ -1,6 +1,9 @@
 """Single instance enforcement and message 13 with its overrides, on the Linux images."""
 import os
+import pwd
 import shutil
+import socket
+import subprocess
 import unittest
 from pathlib import Path
 
@@ -30,9 +33,17 @@ def make_file(path, owner):
 
 def entries(*folders):
     """Everything directly inside the real folders among folders (links are not followed), but
-    the lock files of instance blocks, which every start makes in its runtime folder."""
+    the instance block and the liveness lock, which every start makes in its per-user folder."""
     return {folder / name for folder in folders if folder.is_dir() and not folder.is_symlink()
-            for name in os.listdir(folder) if not name.endswith(".lock")}
+            for name in os.listdir(folder) if not name.endswith(".block") and not name.startswith("live.")}
+
+
+def user_with_home():
+    """A local user other than root whose home exists, or None."""
+    for entry in pwd.getpwall():
+        if 1000 <= entry.pw_uid < 65534 and Path(entry.pw_dir).is_dir() and entry.pw_dir != "/":
+            return entry
+    return None
 
 
 def remove_victim_traces():
@@ -109,33 +120,68 @@ class SingleInstanceTest(unittest.TestCase):
                 out = run(second, ["exit=0"])
                 self.assertEqual((out.returncode, out.stdout), (11, b""))
 
-    def test_runtime_folder_that_is_not_private_is_passed_over(self):
-        # $XDG_RUNTIME_DIR must be ours and 0700, else the lock goes to /tmp/vexilo-<uid>, where
-        # a start without the variable meets it. A private one is used, so that start runs.
-        cases = [  # name, mode, owner, through a link, second start's code, files made there
-            ("private", 0o700, os.geteuid(), False, 0, 1),
-            ("open to all", 0o777, os.geteuid(), False, 11, 0),
-            ("another user's", 0o700, OTHER, False, 11, 0),
-            ("link to a private folder", 0o700, os.geteuid(), True, 11, 0),
+    def test_the_environment_does_not_move_the_lock(self):
+        # One folder for the user whatever XDG_RUNTIME_DIR says: copies started from a desktop,
+        # ssh, sudo or cron meet, and nothing is made in the folder the variable names.
+        cases = [  # the holder's value, the second start's value (None: unset)
+            ("private folder, then unset", "private", None),
+            ("unset, then a private folder", None, "private"),
+            ("two different private folders", "private", "other"),
+            ("a folder open to all", "open", None),
         ]
-        for index, (name, mode, owner, linked, code, files) in enumerate(cases):
+        for index, (name, held, second) in enumerate(cases):
             with self.subTest(name):
-                if owner != os.geteuid() and os.geteuid() != 0:
-                    continue
-                folder = make_dir(self.ws.root / f"xdg{index}", owner, mode)
-                xdg = self.ws.root / f"xdg{index}-link" if linked else folder
-                if linked:
-                    xdg.symlink_to(folder)
+                folders = {"private": make_dir(self.ws.root / f"xdg{index}", os.geteuid(), 0o700),
+                           "other": make_dir(self.ws.root / f"xdg{index}b", os.geteuid(), 0o700),
+                           "open": make_dir(self.ws.root / f"xdg{index}c", os.geteuid(), 0o777)}
                 program = self.ws.pack(BASE, name=f"xdg-app{index}")
-                self.hold(program, {"XDG_RUNTIME_DIR": str(xdg)})
-                out = run(program, ["exit=0"], env_remove=("XDG_RUNTIME_DIR",))
-                self.assertEqual(out.returncode, code, out.stdout)
-                self.assertEqual(len(entries(folder)), files)
+                env = {"XDG_RUNTIME_DIR": str(folders[held])} if held else None
+                self.hold(program, env)
+                out = run(program, ["exit=0"], env_extra={"XDG_RUNTIME_DIR": str(folders[second])} if second else None,
+                          env_remove=() if second else ("XDG_RUNTIME_DIR",))
+                self.assertEqual(out.returncode, 11, out.stdout)
+                self.assertEqual(entries(*folders.values()), set())
+
+    @as_root
+    def test_a_shared_folder_taken_by_another_user_does_not_stop_the_program(self):
+        # Another user made /tmp/vexilo-<uid> first, open to all, with files and links in it:
+        # the user's copies meet in a folder of their own in the home instead.
+        victim = user_with_home()
+        if victim is None:
+            self.skipTest("no local user with a home")
+        uid, gid = victim.pw_uid, victim.pw_gid
+        shared = Path(f"/tmp/vexilo-{uid}")
+        in_home = Path(victim.pw_dir) / f".vexilo-{socket.gethostname()}"
+        existed = in_home.exists()
+        if shared.exists() or shared.is_symlink():
+            self.skipTest(f"{shared} is in use")
+        self.ws.root.chmod(0o755)
+        program = self.ws.pack(BASE + "appid Taken\n", name="taken")
+        try:
+            make_dir(shared, OTHER, 0o777)
+            (shared / "Taken.vxo.mutex").symlink_to("/tmp")
+            (shared / "Taken.vxo.mapping.block").symlink_to("/tmp")
+            make_file(shared / "live.x", OTHER)
+            before = entries(shared)
+            first = subprocess.Popen([str(program), "wait"], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                     cwd=self.ws.root, user=uid, group=gid, extra_groups=[])
+            self.holders.append(first)
+            self.assertTrue(wait_for_line(first, "ready"), "the first copy did not start")
+            out = run(program, ["exit=0"], cwd=self.ws.root, user=uid, group=gid, extra_groups=[])
+            self.assertEqual(out.returncode, 11, out.stderr)
+            self.assertEqual(entries(shared), before)
+            self.assertEqual(in_home.stat().st_uid, uid)
+            self.assertEqual(in_home.stat().st_mode & 0o777, 0o700)
+            self.assertTrue((in_home / "Taken.vxo.mutex").is_file())
+        finally:
+            shutil.rmtree(shared, ignore_errors=True)
+            if not existed:
+                shutil.rmtree(in_home, ignore_errors=True)
 
     @as_root
     def test_no_private_place_for_the_lock(self):
-        # Someone else got to /tmp/vexilo-<uid> first: no lock can be made safely, so the start
-        # is refused, and nothing appears in what they prepared.
+        # Someone else got to /tmp/vexilo-<uid> first and the user has no home to go to: no lock
+        # can be made safely, so the start is refused, and nothing appears in what they prepared.
         runtime, bait = Path(f"/tmp/vexilo-{VICTIM}"), self.ws.root / "bait"
         lock = "Planted.vxo.mutex"
 
@@ -168,7 +214,13 @@ class SingleInstanceTest(unittest.TestCase):
                         continue
                     self.assertEqual(out.returncode, 11)
                     self.assertRegex(out.stdout.decode(), r"^CreateMutex error: [1-9]\d*\n$")
-                    self.assertEqual(out.stderr.decode().strip(), REFUSED)
+                    # Before it, one line says the copies of the program cannot meet either.
+                    lines = out.stderr.decode().strip().splitlines()
+                    self.assertEqual(lines[-1], REFUSED)
+                    folder_unusable = name not in ("link as the lock file", "another user's lock file")
+                    self.assertEqual(len(lines), 2 if folder_unusable else 1, lines)
+                    if folder_unusable:
+                        self.assertIn("cannot meet", lines[0])
                     self.assertEqual(entries(runtime, bait), before)
                 finally:
                     remove_victim_traces()

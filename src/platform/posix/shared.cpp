@@ -1,16 +1,17 @@
-// POSIX backend: the instance block as a POSIX shared-memory object, and the mutex and pulsed
-// event of the instance protocol inside it.
+// POSIX backend: the instance block as a file in the per-user folder, mapped shared; the lock
+// and pulsed event of the instance protocol; and process liveness that a reused pid cannot fake.
 //
-// Every process that uses the block holds a shared flock on a lock file named like it; the one
-// that leaves last gets the lock exclusively and removes the object's name, so a later start
-// begins with a fresh block. An opener takes its shared lock before it opens the object, so it
-// either keeps the object alive or finds it gone and makes a new one.
+// No C library object lives in the block: the cross-process lock is an flock on the block's
+// file, which the kernel drops when its holder dies, so no byte pattern in the block can turn a
+// lock into a crash or a stall. The event is a futex on the block's change counter.
+//
+// Liveness: every process that uses a shared block holds an exclusive flock on its own file
+// "live.<pid namespace>.<pid>" in the per-user folder for as long as it lives. A pid counts as a
+// live instance only while that lock is held, so a dead instance whose pid was taken by another
+// process (of any user) is dead, and a process of another user can never hold a file there.
 #include <errno.h>
 #include <fcntl.h>
 #include <linux/futex.h>
-#include <poll.h>
-#include <pthread.h>
-#include <signal.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -19,13 +20,13 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
-#include <vector>
 
 #include "platform/platform.h"
 #include "platform/posix/names.h"
@@ -35,64 +36,112 @@ namespace vxo::platform {
 
 namespace {
 
-constexpr int kSharedLockTries = 200;  // 10 ms apart: a leaver holds the lock only to unlink
+constexpr std::uint32_t kBlockMagic = 0x4F585642;  // "BVXO"
+constexpr std::uint32_t kBlockVersion = 2;
+constexpr std::uint32_t kOpenLockMs = 2000;
 
-// The shm folder is shared by every user: an object someone else made, or one others may read
-// or write, is never used. Grows ours to the block size.
-bool PrepareObject(int fd) {
-    struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid() ||
-        (st.st_mode & 077) != 0) {
-        return false;
-    }
-    return st.st_size >= static_cast<off_t>(kInstanceBlockSize) ||
-           ftruncate(fd, kInstanceBlockSize) == 0;
+// At kInstanceSyncOffset in the block: what a block must carry to be trusted.
+struct BlockHeader {
+    std::uint32_t magic;
+    std::uint32_t version;
+    std::uint32_t size;
+    std::uint32_t reserved;
+};
+static_assert(kInstanceSyncOffset % alignof(BlockHeader) == 0);
+static_assert(kInstanceSyncOffset + sizeof(BlockHeader) <= kInstanceBlockSize);
+
+void Pause(std::uint32_t micros) {
+    timespec pause{0, static_cast<long>(micros) * 1000L};
+    nanosleep(&pause, nullptr);
 }
 
-bool LockShared(int fd) {
-    for (int i = 0; i < kSharedLockTries; ++i) {
-        if (flock(fd, LOCK_SH | LOCK_NB) == 0) return true;
+std::uint64_t MonotonicMs() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::uint64_t>(now.tv_sec) * 1000 + static_cast<std::uint64_t>(now.tv_nsec) / 1000000;
+}
+
+// An exclusive flock within `timeoutMs`: tried without blocking, with pauses from 20 us growing
+// to 2 ms, as holders keep it only for a few stores.
+bool LockFile(int fd, std::uint32_t timeoutMs) {
+    const std::uint64_t deadline = MonotonicMs() + timeoutMs;
+    for (std::uint32_t pause = 20;; pause = pause < 2000 ? pause * 2 : 2000) {
+        if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
         if (errno != EWOULDBLOCK && errno != EINTR) return false;
-        timespec pause{0, 10L * 1000 * 1000};
-        nanosleep(&pause, nullptr);
+        if (MonotonicMs() >= deadline) return false;
+        Pause(pause);
     }
-    return false;
 }
 
-// The blocks this process has open, by the descriptor of their lock file, for the leave at
-// exit: the process may end through exit() from a thread of the virtual machine, past every
-// destructor.
-std::mutex leaveLock;
-std::map<int, std::string>* openBlocks = nullptr;  // never destroyed: read during exit
-
-// Removes the block's name when no other process holds its lock, and lets the lock go.
-void Leave(int fd) {
-    std::lock_guard<std::mutex> lock(leaveLock);
-    if (openBlocks == nullptr) return;
-    auto found = openBlocks->find(fd);
-    if (found == openBlocks->end()) return;
-    if (flock(fd, LOCK_EX | LOCK_NB) == 0) shm_unlink(found->second.c_str());
-    close(fd);
-    openBlocks->erase(found);
+// The identity of this process's pid namespace: pids of two namespaces never share a file.
+std::string PidNamespace() {
+    struct stat st {};
+    if (stat("/proc/self/ns/pid", &st) != 0) return "0";
+    return std::to_string(static_cast<unsigned long long>(st.st_ino));
 }
 
-void LeaveAll() {
-    std::vector<int> fds;
-    {
-        std::lock_guard<std::mutex> lock(leaveLock);
-        if (openBlocks != nullptr) {
-            for (const auto& entry : *openBlocks) fds.push_back(entry.first);
-        }
+std::string LiveName(std::uint32_t pid) {
+    static const std::string ns = PidNamespace();
+    return "live." + ns + "." + std::to_string(pid);
+}
+
+// This process's liveness lock, and the per-user folder in which others are looked up. Made
+// once, never destroyed (read during exit and by threads that may outlive main).
+struct Liveness {
+    int folder = -1;  // -1: no per-user folder, so no shared block either
+    int own = -1;
+    std::string ownName;
+};
+std::mutex livenessLock;
+Liveness* liveness = nullptr;
+
+void RemoveOwnLiveFile() {
+    // Only the holder removes its file: a reader that removed a free one could strand a new
+    // process of that pid, which may just have opened it, on a file nobody can find.
+    if (liveness != nullptr && liveness->own >= 0) unlinkat(liveness->folder, liveness->ownName.c_str(), 0);
+}
+
+const Liveness& TheLiveness() {
+    std::lock_guard<std::mutex> lock(livenessLock);
+    if (liveness != nullptr) return *liveness;
+    liveness = new Liveness();
+    int error = 0;
+    posix::UniqueFd folder = posix::OpenUserFolder(error);
+    if (!folder) return *liveness;
+    liveness->ownName = LiveName(static_cast<std::uint32_t>(getpid()));
+    posix::UniqueFd own = posix::OpenPrivateFile(folder.get(), liveness->ownName, error);
+    if (own && flock(own.get(), LOCK_EX | LOCK_NB) == 0) {
+        liveness->own = own.release();
+        std::atexit(RemoveOwnLiveFile);
     }
-    for (int fd : fds) Leave(fd);
+    liveness->folder = folder.release();
+    return *liveness;
 }
 
-void RememberLeave(int fd, const std::string& name) {
-    static std::once_flag registered;
-    std::call_once(registered, [] { std::atexit(LeaveAll); });
-    std::lock_guard<std::mutex> lock(leaveLock);
-    if (openBlocks == nullptr) openBlocks = new std::map<int, std::string>();
-    (*openBlocks)[fd] = name;
+// The descriptors of mapped blocks' files, by the block's address, for their InstanceSync.
+std::mutex blocksLock;
+std::map<const std::uint8_t*, int>* blockFiles = nullptr;
+
+int BlockFile(const std::uint8_t* block) {
+    std::lock_guard<std::mutex> lock(blocksLock);
+    if (blockFiles == nullptr) return -1;
+    auto found = blockFiles->find(block);
+    return found == blockFiles->end() ? -1 : found->second;
+}
+
+void Complain(const std::string& name, const char* why, int error) {
+    std::fprintf(stderr, "vexilo: running copies of this program cannot meet (%s: %s); this copy runs on its own\n",
+                 why, error != 0 ? std::strerror(error) : name.c_str());
+}
+
+// A block whose header does not validate is made anew; the caller holds the file's lock.
+void ValidateHeader(std::uint8_t* data) {
+    auto* header = reinterpret_cast<BlockHeader*>(data + kInstanceSyncOffset);
+    if (header->magic == kBlockMagic && header->version == kBlockVersion && header->size == kInstanceBlockSize) return;
+    std::memset(data, 0, kInstanceBlockSize);
+    header->version = kBlockVersion;
+    header->size = static_cast<std::uint32_t>(kInstanceBlockSize);
+    __atomic_store_n(&header->magic, kBlockMagic, __ATOMIC_RELEASE);
 }
 
 }  // namespace
@@ -100,25 +149,43 @@ void RememberLeave(int fd, const std::string& name) {
 SharedBlock SharedBlock::Open(const std::string& mappingName) {
     SharedBlock block;
     if (!mappingName.empty()) {
-        std::string name = posix::SharedMemoryName(mappingName, geteuid());
+        const Liveness& live = TheLiveness();
         int error = 0;
-        posix::UniqueFd lock = posix::OpenLockFile(posix::FileComponent(mappingName, NAME_MAX - 5) + ".lock", error);
-        // Without the lock the block is still shared; only its name outlives this process.
-        bool locked = lock && LockShared(lock.get());
-        posix::UniqueFd fd(shm_open(name.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
-        if (fd && PrepareObject(fd.get())) {
-            void* view = mmap(nullptr, kInstanceBlockSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd.get(), 0);
+        const char* why = "no private per-user folder";
+        if (live.folder >= 0 && live.own < 0) why = "no liveness lock";
+        if (live.folder >= 0 && live.own >= 0) {
+            why = "the block's file is not a private file of this user";
+            std::string file = posix::FileComponent(mappingName, NAME_MAX - 6) + ".block";
+            posix::UniqueFd fd = posix::OpenPrivateFile(live.folder, file, error);
+            struct stat st {};
+            if (fd && fstat(fd.get(), &st) == 0 && st.st_size < static_cast<off_t>(kInstanceBlockSize) &&
+                ftruncate(fd.get(), kInstanceBlockSize) != 0) {
+                error = errno;
+                fd = posix::UniqueFd();
+            }
+            void* view = fd ? mmap(nullptr, kInstanceBlockSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd.get(), 0) : MAP_FAILED;
+            if (fd && view == MAP_FAILED) {
+                why = "the block cannot be mapped";
+                error = errno;
+            }
             if (view != MAP_FAILED) {
                 block.data_ = static_cast<std::uint8_t*>(view);
+                if (LockFile(fd.get(), kOpenLockMs)) {
+                    ValidateHeader(block.data_);
+                    flock(fd.get(), LOCK_UN);
+                } else {
+                    ValidateHeader(block.data_);  // a holder that keeps it this long is stuck
+                }
                 block.size_ = kInstanceBlockSize;
                 block.kind_ = Kind::Mapped;
-                if (locked) {
-                    block.handle_ = lock.get();
-                    RememberLeave(lock.release(), name);
-                }
+                block.handle_ = fd.release();
+                std::lock_guard<std::mutex> lock(blocksLock);
+                if (blockFiles == nullptr) blockFiles = new std::map<const std::uint8_t*, int>();
+                (*blockFiles)[block.data_] = static_cast<int>(block.handle_);
                 return block;
             }
         }
+        Complain(mappingName, why, error);
     }
     block.data_ = new std::uint8_t[kInstanceBlockSize]();
     block.size_ = kInstanceBlockSize;
@@ -128,8 +195,12 @@ SharedBlock SharedBlock::Open(const std::string& mappingName) {
 
 void SharedBlock::Reset() {
     if (kind_ == Kind::Mapped) {
+        {
+            std::lock_guard<std::mutex> lock(blocksLock);
+            if (blockFiles != nullptr) blockFiles->erase(data_);
+        }
         munmap(data_, size_);
-        if (handle_ > 0) Leave(static_cast<int>(handle_));
+        close(static_cast<int>(handle_));
     } else if (kind_ == Kind::Private) {
         delete[] data_;
     }
@@ -143,17 +214,6 @@ void SharedBlock::Reset() {
 
 namespace {
 
-// At kInstanceSyncOffset in the block.
-struct SyncArea {
-    std::uint32_t state;  // 0 nothing, 1 being set up, 2 ready
-    std::uint32_t reserved;
-    pthread_mutex_t mutex;
-};
-static_assert(kInstanceSyncOffset % alignof(SyncArea) == 0);
-static_assert(kInstanceSyncOffset + sizeof(SyncArea) <= kInstanceBlockSize);
-
-constexpr std::uint32_t kSyncReady = 2;
-
 long Futex(std::int32_t* word, int op, std::int32_t value, const timespec* timeout) {
     // Not the private variants: the word is shared with other processes.
     return syscall(SYS_futex, word, op, value, timeout, nullptr, 0);
@@ -161,94 +221,50 @@ long Futex(std::int32_t* word, int op, std::int32_t value, const timespec* timeo
 
 class PosixInstanceSync final : public InstanceSync {
 public:
-    PosixInstanceSync(std::uint8_t* block, std::int32_t* generation)
-        : block_(block), area_(reinterpret_cast<SyncArea*>(block + kInstanceSyncOffset)), generation_(generation) {}
-    ~PosixInstanceSync() override { WatchOwner(0); }
+    PosixInstanceSync(int blockFile, std::int32_t* generation)
+        : generation_(generation), blockFile_(blockFile), live_(blockFile >= 0 ? &TheLiveness() : nullptr) {}
 
     std::uint32_t CurrentPid() override { return static_cast<std::uint32_t>(getpid()); }
 
     bool IsAlive(std::uint32_t pid) override {
-        // 0 and values past INT_MAX would name process groups or every process to kill().
         if (pid == 0 || pid > static_cast<std::uint32_t>(INT_MAX)) return false;
-        if (kill(static_cast<pid_t>(pid), 0) != 0 && errno != EPERM) return false;
-        char path[32];
-        std::snprintf(path, sizeof path, "/proc/%u/stat", pid);
-        posix::UniqueFd stat(open(path, O_RDONLY | O_CLOEXEC));
-        if (!stat) return true;  // no /proc: kill() has the last word
-        char text[512];
-        ssize_t n = read(stat.get(), text, sizeof text - 1);
-        if (n <= 0) return false;
-        text[n] = '\0';
-        // "pid (comm) S ...": the state follows the last parenthesis.
-        const char* close = std::strrchr(text, ')');
-        if (close == nullptr || close[1] != ' ') return true;
-        return close[2] != 'Z' && close[2] != 'X' && close[2] != 'x';
+        if (pid == CurrentPid()) return true;
+        // A private block has no other instance; a shared one knows its instances by their locks.
+        if (live_ == nullptr || live_->folder < 0) return false;
+        posix::UniqueFd file(openat(live_->folder, LiveName(pid).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+        if (!file) return false;
+        if (flock(file.get(), LOCK_SH | LOCK_NB) == 0) return false;  // nobody holds it: gone
+        return errno == EWOULDBLOCK;
     }
 
-    void WatchOwner(std::uint32_t pid) override {
-        if (pidfd_ >= 0) close(pidfd_);
-        pidfd_ = -1;
-        watched_ = pid;
-#ifdef SYS_pidfd_open
-        if (pid != 0 && pid <= static_cast<std::uint32_t>(INT_MAX)) {
-            pidfd_ = static_cast<int>(syscall(SYS_pidfd_open, static_cast<pid_t>(pid), 0));
-        }
-#endif
-    }
+    void WatchOwner(std::uint32_t pid) override { watched_ = pid; }
 
-    bool OwnerActive() override {
-        if (watched_ == 0) return false;
-        if (pidfd_ < 0) return IsAlive(watched_);
-        pollfd p{pidfd_, POLLIN, 0};
-        return poll(&p, 1, 0) == 0;  // readable once the process has ended
-    }
+    bool OwnerActive() override { return watched_ != 0 && IsAlive(watched_); }
 
-    bool CreateObjects() override {
-        std::uint32_t expected = 0;
-        if (__atomic_compare_exchange_n(&area_->state, &expected, 1u, false, __ATOMIC_ACQ_REL,
-                                        __ATOMIC_ACQUIRE)) {
-            pthread_mutexattr_t attributes;
-            pthread_mutexattr_init(&attributes);
-            pthread_mutexattr_setpshared(&attributes, PTHREAD_PROCESS_SHARED);
-            pthread_mutexattr_setrobust(&attributes, PTHREAD_MUTEX_ROBUST);
-            bool made = pthread_mutex_init(&area_->mutex, &attributes) == 0;
-            pthread_mutexattr_destroy(&attributes);
-            if (made) __atomic_store_n(&area_->state, kSyncReady, __ATOMIC_RELEASE);
-        }
-        return HasObjects();
-    }
-
+    bool CreateObjects() override { return true; }
     void ObjectValues(std::uint64_t& mutexValue, std::uint64_t& eventValue) override {
-        // Nothing to hand over: both live in the block. The values say where.
-        mutexValue = kInstanceSyncOffset + offsetof(SyncArea, mutex);
-        eventValue = static_cast<std::uint64_t>(reinterpret_cast<std::uint8_t*>(generation_) - block_);
+        // Nothing to hand over: the lock is the block's file, the event its change counter.
+        mutexValue = 0;
+        eventValue = 0;
     }
-
-    bool AdoptObjects(std::uint64_t, std::uint64_t) override { return HasObjects(); }
-
-    bool HasObjects() override { return __atomic_load_n(&area_->state, __ATOMIC_ACQUIRE) == kSyncReady; }
-
+    bool AdoptObjects(std::uint64_t, std::uint64_t) override { return true; }
+    bool HasObjects() override { return true; }
     void CloseObjects() override {}
 
     std::uintptr_t Lock(std::uint32_t timeoutMs) override {
-        if (!HasObjects()) return 0;
-        timespec deadline{};
-        clock_gettime(CLOCK_REALTIME, &deadline);
-        deadline.tv_sec += timeoutMs / 1000;
-        deadline.tv_nsec += static_cast<long>(timeoutMs % 1000) * 1000000L;
-        if (deadline.tv_nsec >= 1000000000L) {
-            deadline.tv_sec += 1;
-            deadline.tv_nsec -= 1000000000L;
+        // flock belongs to the open file, which this process's threads share: they queue here.
+        if (!threads_.try_lock_for(std::chrono::milliseconds(timeoutMs))) return 0;
+        if (blockFile_ >= 0 && !LockFile(blockFile_, timeoutMs)) {
+            threads_.unlock();
+            return 0;
         }
-        int result = pthread_mutex_timedlock(&area_->mutex, &deadline);
-        if (result == EOWNERDEAD) {  // its holder died: the mutex guards no state of its own
-            pthread_mutex_consistent(&area_->mutex);
-            result = 0;
-        }
-        return result == 0 ? reinterpret_cast<std::uintptr_t>(&area_->mutex) : 0;
+        return 1;
     }
 
-    void Unlock(std::uintptr_t) override { pthread_mutex_unlock(&area_->mutex); }
+    void Unlock(std::uintptr_t) override {
+        if (blockFile_ >= 0) flock(blockFile_, LOCK_UN);
+        threads_.unlock();
+    }
 
     void Pulse() override {
         __atomic_fetch_add(generation_, 1, __ATOMIC_ACQ_REL);
@@ -267,25 +283,21 @@ public:
         Pulse();  // the other instances see one more change, which costs them a look
     }
 
-    std::uint64_t NowMs() override {
-        timespec now{};
-        clock_gettime(CLOCK_MONOTONIC, &now);
-        return static_cast<std::uint64_t>(now.tv_sec) * 1000 + static_cast<std::uint64_t>(now.tv_nsec) / 1000000;
-    }
+    std::uint64_t NowMs() override { return MonotonicMs(); }
 
 private:
-    std::uint8_t* block_;
-    SyncArea* area_;
     std::int32_t* generation_;
+    int blockFile_;
+    const Liveness* live_;
+    std::timed_mutex threads_;
     std::uint32_t watched_ = 0;
-    int pidfd_ = -1;
     std::atomic<bool> interrupted_{false};
 };
 
 }  // namespace
 
 std::unique_ptr<InstanceSync> NewInstanceSync(std::uint8_t* block, std::int32_t* generation) {
-    return std::make_unique<PosixInstanceSync>(block, generation);
+    return std::make_unique<PosixInstanceSync>(BlockFile(block), generation);
 }
 
 }  // namespace vxo::platform

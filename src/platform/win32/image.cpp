@@ -25,9 +25,10 @@ void ShowMessageBox(const std::string& text, const std::string& caption, std::ui
 
 // ---- SharedBlock -------------------------------------------------------------------------------
 
-// Kernel object names are at most MAX_PATH characters: a longer one keeps its end and gains a
-// hash of the whole, as the POSIX backend names its objects.
-constexpr std::size_t kObjectNameLimit = 200;
+// Kernel object names are at most MAX_PATH characters with the terminating NUL: a name up to
+// that is used as it is; only a longer one keeps its end and gains a hash of the whole (the
+// same rule as the POSIX backend's file names).
+constexpr std::size_t kObjectNameLimit = MAX_PATH - 1;
 
 SharedBlock SharedBlock::Open(const std::string& mappingName) {
     SharedBlock block;

@@ -15,17 +15,15 @@ namespace {
 using win32::UniqueHandle;
 
 constexpr std::size_t kRetiredLimit = 64;
-constexpr DWORD kLivenessAccess = PROCESS_QUERY_INFORMATION | PROCESS_DUP_HANDLE;  // 0x440
-constexpr DWORD kOwnerAccess = SYNCHRONIZE | kLivenessAccess;                        // 0x100440
+constexpr DWORD kOwnerAccess = SYNCHRONIZE | PROCESS_QUERY_INFORMATION | PROCESS_DUP_HANDLE;  // 0x100440
 
 std::uint64_t ValueOf(HANDLE handle) {
     return static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(handle));
 }
 
-bool StillActive(HANDLE process) {
-    DWORD code = 0;
-    return ::GetExitCodeProcess(process, &code) != 0 && code == STILL_ACTIVE;
-}
+// Running until its handle is signalled. The exit code cannot tell: a process may end with 259
+// (STILL_ACTIVE), and would then count as alive for ever.
+bool StillActive(HANDLE process) { return ::WaitForSingleObject(process, 0) == WAIT_TIMEOUT; }
 
 // The messaging thread adopts new objects while Java threads pulse and lock: the handles are
 // swapped atomically, and replaced ones stay open until the end, so a thread that read the old
@@ -40,7 +38,7 @@ public:
 
     bool IsAlive(std::uint32_t pid) override {
         if (pid == 0) return false;
-        UniqueHandle process(::OpenProcess(kLivenessAccess, FALSE, pid));
+        UniqueHandle process(::OpenProcess(SYNCHRONIZE, FALSE, pid));
         return process.valid() && StillActive(process.get());
     }
 

@@ -1,4 +1,4 @@
-// The POSIX backend's object names and the shared-memory objects it agrees to use.
+// The POSIX backend's file names, its per-user folder and the instance block it agrees to use.
 #ifndef _WIN32
 
 #include <fcntl.h>
@@ -7,6 +7,10 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -36,10 +40,6 @@ TEST(PosixNames, StableHashAndBoundedComponents) {
     };
     for (const Case& c : cases) EXPECT_EQ(FileComponent(c.name, c.limit), c.component) << c.name;
 
-    EXPECT_EQ(SharedMemoryName("Acme.Report.vxo.mapping", 42), "/vexilo-42-Acme.Report.vxo.mapping");
-    std::string longest = SharedMemoryName("/" + std::string(1000, 'p'), 4294967294U);
-    EXPECT_EQ(longest.rfind("/vexilo-4294967294-ppp", 0), 0U) << longest;
-    EXPECT_EQ(longest.size(), NAME_MAX + 1U);
 }
 
 // The message box's dialog program: never one from the working folder, only executable files.
@@ -83,53 +83,144 @@ TEST(PosixMessageBox, DialogProgramsOnlyFromAbsoluteFolders) {
     }
 }
 
-// /dev/shm belongs to every user: an object made by someone else, or open to others, must not
-// become the block (nor be resized); one that is missing is made private.
-TEST(PosixSharedBlock, UsesOnlyPrivateObjectsOfThisUser) {
-    const uid_t me = geteuid();
-    struct Case { const char* what; uid_t owner; mode_t mode; bool used; };  // mode 0: missing
+// A temporary tree in which the test plays the other users (as root) or only itself.
+class UserFolderTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/vxo-folder-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        root_ = pattern;
+    }
+    void TearDown() override { std::system(("rm -rf '" + root_ + "'").c_str()); }
+
+    // Makes `path` (under the root) as `kind` says: "" nothing, "dir:MODE:UID", "link:TARGET".
+    void Make(const std::string& path, const std::string& kind) {
+        if (kind.empty()) return;
+        const std::string full = root_ + "/" + path;
+        if (kind.rfind("link:", 0) == 0) {
+            ASSERT_EQ(symlink((root_ + "/" + kind.substr(5)).c_str(), full.c_str()), 0) << path;
+            return;
+        }
+        unsigned mode = 0, uid = 0;
+        ASSERT_EQ(std::sscanf(kind.c_str(), "dir:%o:%u", &mode, &uid), 2) << kind;
+        ASSERT_EQ(mkdir(full.c_str(), 0700), 0) << path;
+        ASSERT_EQ(chmod(full.c_str(), mode), 0);
+        ASSERT_EQ(chown(full.c_str(), uid == 1 ? geteuid() : uid, static_cast<gid_t>(-1)), 0);
+    }
+
+    std::string root_;
+};
+
+TEST_F(UserFolderTest, ChosenFromTheUserAloneAndOnlyWhenPrivate) {
+    const unsigned other = 65534;  // "1" below stands for this user
+    struct Case {
+        const char* what;
+        std::string runtime, shared, home;  // how each place is found
+        const char* chosen;                 // "runtime", "shared", "home" or "" (none)
+        bool needsRoot;
+    };
+    const std::string mine = "dir:700:1";
+    const std::string othersOpen = "dir:777:" + std::to_string(other);
     const Case cases[] = {
-        {"missing", me, 0, true},
-        {"ours", me, 0600, true},
-        {"open to others", me, 0666, false},
-        {"another user's", 65534, 0600, false},
+        {"the runtime folder is ours", mine, "", mine, "runtime", false},
+        {"runtime folder open to the group", "dir:750:1", "", mine, "shared", false},
+        {"runtime folder missing: the shared one is made", "", "", mine, "shared", false},
+        {"runtime folder of another user", "dir:700:" + std::to_string(other), "", mine, "shared", true},
+        {"shared folder taken by another user, mode 0777", "", othersOpen, mine, "home", true},
+        {"shared folder ours but open to all", "", "dir:777:1", mine, "home", false},
+        {"shared folder a link to ours", "", "link:target", mine, "home", false},
+        {"runtime folder a link to ours", "link:target", othersOpen, mine, "home", true},
+        {"nothing usable and no home", "", othersOpen, "", "", true},
     };
     for (const Case& c : cases) {
-        if (c.owner != me && me != 0) continue;  // only root can give an object away
-        std::string mapping = "vxo-unit-" + std::to_string(getpid()) + "-" + c.what;
-        std::string name = SharedMemoryName(mapping, me);
-        if (c.mode != 0) {
-            UniqueFd made(shm_open(name.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600));
-            ASSERT_TRUE(made) << c.what;
-            ASSERT_EQ(fchmod(made.get(), c.mode), 0);
-            ASSERT_EQ(fchown(made.get(), c.owner, static_cast<gid_t>(-1)), 0);
+        SCOPED_TRACE(c.what);
+        if (c.needsRoot && geteuid() != 0) continue;
+        TearDown();
+        SetUp();
+        Make("target", mine);
+        Make("runtime", c.runtime);
+        Make("shared", c.shared);
+        Make("home", c.home);
+        UserFolderPlaces places{root_ + "/runtime", root_ + "/shared", c.home.empty() ? "" : root_ + "/home", ".vx"};
+        int error = 0;
+        std::string chosen;
+        UniqueFd folder = OpenUserFolder(places, error, &chosen);
+        const std::string expected = std::string(c.chosen) == "runtime" ? places.runtime
+                                     : std::string(c.chosen) == "shared" ? places.shared
+                                     : std::string(c.chosen) == "home"   ? places.home + "/.vx"
+                                                                         : "";
+        EXPECT_EQ(chosen, expected);
+        EXPECT_EQ(static_cast<bool>(folder), !expected.empty());
+        if (folder) {
+            struct stat st {};
+            ASSERT_EQ(fstat(folder.get(), &st), 0);
+            EXPECT_EQ(st.st_uid, geteuid());
+            EXPECT_EQ(st.st_mode & 077, 0u);
+        } else {
+            EXPECT_NE(error, 0);
         }
-        SharedBlock block = SharedBlock::Open(mapping);
-        UniqueFd after(shm_open(name.c_str(), O_RDONLY, 0));
-        struct stat st {};
-        ASSERT_TRUE(after && fstat(after.get(), &st) == 0) << c.what;
-        shm_unlink(name.c_str());
-        EXPECT_EQ(block.shared(), c.used) << c.what;
-        EXPECT_NE(block.data(), nullptr) << c.what;  // refused: a private block instead
-        EXPECT_EQ(st.st_size, c.used ? static_cast<off_t>(kInstanceBlockSize) : 0) << c.what;
-        EXPECT_EQ(st.st_mode & 0777, c.mode != 0 ? c.mode : 0600) << c.what;
     }
 }
 
-TEST(PosixSharedBlock, TheLastToLeaveRemovesTheName) {
-    const std::string mapping = "vxo-unit-leave-" + std::to_string(getpid());
-    const std::string name = SharedMemoryName(mapping, geteuid());
-    auto exists = [&] { return UniqueFd(shm_open(name.c_str(), O_RDONLY, 0)).get() >= 0; };
+TEST_F(UserFolderTest, FilesInItArePrivateRegularFilesOfThisUser) {
+    Make("f", "dir:700:1");
+    UniqueFd folder(open((root_ + "/f").c_str(), O_RDONLY | O_DIRECTORY));
+    ASSERT_TRUE(folder);
+    ASSERT_EQ(symlink("/etc/passwd", (root_ + "/f/link").c_str()), 0);
+    ASSERT_EQ(mkdir((root_ + "/f/dir").c_str(), 0700), 0);
+    UniqueFd open0(openat(folder.get(), "open", O_CREAT | O_RDWR, 0600));
+    ASSERT_EQ(fchmod(open0.get(), 0666), 0);
+    UniqueFd linked(openat(folder.get(), "linked", O_CREAT | O_RDWR, 0600));
+    ASSERT_EQ(linkat(folder.get(), "linked", folder.get(), "second", 0), 0);
+    const struct { const char* name; bool used; } cases[] = {
+        {"new", true}, {"link", false}, {"dir", false}, {"open", false}, {"linked", false},
+    };
+    for (const auto& c : cases) {
+        int error = 0;
+        UniqueFd file = OpenPrivateFile(folder.get(), c.name, error);
+        EXPECT_EQ(static_cast<bool>(file), c.used) << c.name;
+        if (!c.used) {
+            EXPECT_NE(error, 0) << c.name;
+        }
+    }
+}
+
+// The block: one file for every opener, and a header that does not validate is made anew.
+TEST(PosixSharedBlock, OneBlockPerNameAndUntrustedContentIsRemade) {
+    const std::string mapping = "vxo-unit-block-" + std::to_string(getpid());
     auto first = std::make_unique<SharedBlock>(SharedBlock::Open(mapping));
     SharedBlock second = SharedBlock::Open(mapping);
     ASSERT_TRUE(first->shared() && second.shared());
     first->data()[100] = 7;
     EXPECT_EQ(second.data()[100], 7);
-    first.reset();
-    EXPECT_TRUE(exists()) << "removed while still in use";
-    second = SharedBlock();
-    EXPECT_FALSE(exists());
-    shm_unlink(name.c_str());
+    // Every byte 0xFF: the next opener does not trust it.
+    std::memset(first->data(), 0xFF, kInstanceBlockSize);
+    SharedBlock third = SharedBlock::Open(mapping);
+    ASSERT_TRUE(third.shared());
+    EXPECT_EQ(first->data()[100], 0);
+    EXPECT_EQ(first->data()[0], 0);
+    // A valid one is kept as it is.
+    first->data()[100] = 9;
+    SharedBlock fourth = SharedBlock::Open(mapping);
+    EXPECT_EQ(fourth.data()[100], 9);
+    int error = 0;
+    std::string folder;
+    ASSERT_TRUE(OpenUserFolder(error, &folder));
+    struct stat st {};
+    const std::string file = folder + "/" + mapping + ".block";
+    ASSERT_EQ(lstat(file.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(st.st_size, static_cast<off_t>(kInstanceBlockSize));
+    unlink(file.c_str());
+
+    // A name someone made a link: a private block, never the link's target.
+    const std::string linked = mapping + "-link";
+    ASSERT_EQ(symlink("/etc/hostname", (folder + "/" + linked + ".block").c_str()), 0);
+    SharedBlock refused = SharedBlock::Open(linked);
+    EXPECT_FALSE(refused.shared());
+    EXPECT_NE(refused.data(), nullptr);
+    unlink((folder + "/" + linked + ".block").c_str());
 }
 
 }  // namespace

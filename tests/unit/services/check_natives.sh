@@ -89,6 +89,8 @@ jint vxo::CurrentInstance() { return 0; }
 jintArray vxo::ListInstances(JNIEnv*) { return nullptr; }
 void vxo::SendObject(JNIEnv*, jint, jobject) {}
 void vxo::FlushInstances() {}
+bool vxo::FlushInstancesWithin(jlong) { return false; }
+jlong vxo::DroppedMessages() { return 0; }
 void vxo::SetInstanceReceiver(JNIEnv*, jobject) {}
 namespace vxo::tray_jni {
 void Init(JNIEnv*, jobject, jint, jstring, jstring, jstring, jint) {}

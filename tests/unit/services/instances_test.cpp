@@ -20,6 +20,7 @@ protected:
         FakeSync* sync;
         std::unique_ptr<InstanceManager> manager;
         std::vector<ReceivedMessage> inbox;
+        std::size_t held = 0;  // received bytes its receiver has not handled yet
     };
 
     InstancesTest() { world_.generation = &Block().generation; }
@@ -30,7 +31,7 @@ protected:
         auto sync = std::make_unique<FakeSync>(world_, pid);
         FakeSync* raw = sync.get();
         nodes_.push_back(std::make_unique<Node>(
-            Node{raw, std::make_unique<InstanceManager>(memory_, sizeof memory_, std::move(sync)), {}}));
+            Node{raw, std::make_unique<InstanceManager>(memory_, sizeof memory_, std::move(sync)), {}, 0}));
         return *nodes_.back();
     }
 
@@ -53,7 +54,7 @@ protected:
                 if (!Alive(*node) || (!only.empty() && std::find(only.begin(), only.end(), node.get()) == only.end()))
                     continue;
                 ReceivedMessage message;
-                if (node->manager->ServiceOnce(message)) node->inbox.push_back(std::move(message));
+                if (node->manager->ServiceOnce(message, node->held)) node->inbox.push_back(std::move(message));
             }
             if (Block().generation == before) return;
         }
@@ -102,19 +103,27 @@ TEST_F(InstancesTest, PayloadsArriveWholeWithTheirSender) {
     EXPECT_FALSE(owner.manager->Enqueue(200, std::vector<std::uint8_t>(kMaxMessageBytes + 1)));
 }
 
-TEST_F(InstancesTest, AChunkWaitsOnlyForADestinationThatWillTakeIt) {
+TEST_F(InstancesTest, AChunkHoldsTheAreaAboutASecondPerMessageAtMost) {
+    // Two messages to 20: 2048 bytes (two chunks), then 100. `judge` takes passes after the wait.
+    enum Judge { kSender, kOther, kReceiverWithRoom, kReceiverFull };
     const struct {
         const char* what;
         bool alive;
         bool serving;
+        Judge judge;
         std::uint64_t waitedMs;
-        bool dropped;
+        std::uint64_t dropped;  // messages the sender counts as dropped
+        char area;  // then: 'F' the first chunk waits, 'P' the second message's, '-' free, 'D' all delivered
     } cases[] = {
-        {"gone", false, false, 0, true},
-        {"alive, no messaging thread, briefly", true, false, 900, false},
-        {"alive, no messaging thread, a second", true, false, 1000, true},
-        {"messaging but busy for seconds", true, true, 5000, false},
-        {"messaging but stalled", true, true, 30000, true},
+        {"gone: both messages go at once", false, true, kSender, 0, 2, '-'},
+        {"stopped, briefly", true, true, kSender, 900, 0, 'F'},
+        {"stopped for a second: the rest goes, the next gets a short probe", true, true, kSender, 1000, 2, '-'},
+        {"no messaging thread, a second", true, false, kSender, 1000, 2, '-'},
+        {"the sender stalled too: others wait while the receiver may take it", true, true, kOther, 2900, 0, 'F'},
+        {"the sender stalled too: others drop it after three seconds", true, true, kOther, 3000, 1, 'P'},
+        {"the sender stalled, no messaging thread: others drop it after a second", true, false, kOther, 1000, 1, 'P'},
+        {"a receiver far behind takes nothing", true, true, kReceiverFull, 1000, 1, 'P'},
+        {"a receiver with room takes everything", true, true, kReceiverWithRoom, 1000, 0, 'D'},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -122,23 +131,99 @@ TEST_F(InstancesTest, AChunkWaitsOnlyForADestinationThatWillTakeIt) {
         nodes_.clear();
         world_.alive.clear();
         Node& sender = Start(10);
-        Start(20);  // never takes a pass: a destination that does not consume
+        Node& receiver = Start(20);  // takes passes only as the judge
+        Node& other = Start(30);
         if (c.serving) Serve(20);
         if (!c.alive) world_.alive.erase(20);
         ASSERT_TRUE(sender.manager->Enqueue(20, Payload(2048, 1)));
+        ASSERT_TRUE(sender.manager->Enqueue(20, Payload(100, 2)));
         Pump({&sender});
-        ASSERT_EQ(Block().chunkDest, c.alive ? 20u : 0u);
         world_.now += c.waitedMs;
-        Pump({&sender});
-        if (!c.alive) {
-            // Both chunks went, one after the other, and the area is free for everyone.
-            EXPECT_TRUE(sender.manager->QueueEmpty());
-            EXPECT_EQ(Block().claimant, 0u);
+        receiver.held = c.judge == kReceiverFull ? kMaxReceivedBytes : 0;
+        Pump({c.judge == kSender ? &sender : c.judge == kOther ? &other : &receiver});
+        if (c.judge == kOther) {
+            if (c.dropped != 0) Pump({&sender});  // it learns its chunk went, and sends the next
         } else {
-            // A dropped chunk makes way for the next, which gets the same patience.
-            EXPECT_EQ(Block().chunkDest, 20u);
-            EXPECT_EQ(Block().chunkIndex, c.dropped ? 1 : 0);
+            world_.now += 50;
+            Pump({&sender});
         }
+        if (c.area == 'D') Pump({&sender, &receiver});
+        EXPECT_EQ(sender.manager->DroppedCount(), c.dropped);
+        EXPECT_EQ(receiver.inbox.size(), c.area == 'D' ? 2u : 0u);
+        if (c.area == 'D') EXPECT_TRUE(receiver.inbox[0].bytes == Payload(2048, 1));
+        const bool waiting = c.area == 'F' || c.area == 'P';
+        EXPECT_EQ(Block().chunkDest, waiting ? 20u : 0u);
+        EXPECT_EQ(Block().claimant, waiting ? 10u : 0u);
+        if (waiting) {
+            EXPECT_EQ(Block().chunkIndex, 0);
+            EXPECT_EQ(Block().totalLength, c.area == 'F' ? 2048u : 100u);
+        }
+        // A dropped message's other chunks never enter the area.
+        if (c.area != 'D') EXPECT_EQ(Block().nextChunkSeq, c.area == 'F' ? 1 : 2);
+        EXPECT_EQ(sender.manager->Flush(0), c.area == 'D' || (c.area == '-' && c.dropped == 0));
+        EXPECT_EQ(sender.manager->Flush(0), c.area == 'D' || c.area == '-');  // nothing new dropped
+    }
+}
+
+TEST_F(InstancesTest, ASenderWaitsForRoomAndADroppedMessageMakesItAtOnce) {
+    Node& sender = Start(10);
+    world_.alive.insert(20);
+    const std::size_t big = kMaxQueuedBytes / 2 + 1;
+    ASSERT_TRUE(sender.manager->Enqueue(20, std::vector<std::uint8_t>(big, 1)));
+    EXPECT_FALSE(sender.manager->Enqueue(20, std::vector<std::uint8_t>(big, 2)));  // no room, no wait
+    EXPECT_TRUE(sender.manager->Enqueue(20, std::vector<std::uint8_t>(1000, 3)));  // room for a small one
+    world_.alive.erase(20);
+    Pump({&sender});
+    EXPECT_TRUE(sender.manager->QueueEmpty());
+    EXPECT_EQ(sender.manager->DroppedCount(), 2u);
+    EXPECT_EQ(Block().nextChunkSeq, 2);  // one chunk of each, not one per kilobyte
+    // Alone in the queue, a message may be larger than the room.
+    EXPECT_TRUE(sender.manager->Enqueue(20, std::vector<std::uint8_t>(kMaxQueuedBytes, 4)));
+}
+
+// Copies that follow the published procedure claim the area by `busy` alone (no claimant).
+TEST_F(InstancesTest, ClaimsWithoutClaimantAreHonoured) {
+    const struct {
+        const char* what;
+        std::uint32_t dest;
+        std::uint64_t waitedMs;
+        bool taken;  // the chunk was consumed (dest 10) or the area freed
+    } cases[] = {
+        {"a chunk for this process is consumed", 10, 0, true},
+        {"a claim still being written is left alone", 0, 4900, false},
+        {"a claim left empty for five seconds is freed", 0, 5000, true},
+        {"a chunk for a live process waits", 30, 0, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::memset(memory_, 0, sizeof memory_);
+        nodes_.clear();
+        world_.alive = {30, 77};
+        Node& me = Start(10);
+        Start(30);
+        Serve(30);
+        ASSERT_TRUE(me.manager->Enqueue(30, Payload(10, 5)));  // must not claim over the foreign one
+        InstanceBlock& b = Block();
+        b.busy = 1;
+        b.chunkSender = 77;
+        b.messageId = 5;
+        b.chunkIndex = b.lastChunkIndex = 0;
+        b.chunkLength = 8;
+        std::memset(b.chunkData, 0, 4);
+        std::memcpy(b.chunkData + 4, "abcd", 4);
+        b.chunkDest = c.dest;
+        b.chunkSeq = 41;
+        Pump({&me});
+        world_.now += c.waitedMs;
+        Pump({&me});
+        if (c.dest == 10) {
+            ASSERT_EQ(me.inbox.size(), 1u);
+            EXPECT_EQ(me.inbox[0].senderPid, 77u);
+            EXPECT_EQ(me.inbox[0].bytes.size(), 8u);
+        }
+        // Once the foreign chunk is gone, this process's own goes in its place.
+        EXPECT_EQ(b.chunkSeq != 41 && b.chunkDest == 30u && b.claimant == 10u, c.taken);
+        EXPECT_EQ(b.busy, 1);
     }
 }
 

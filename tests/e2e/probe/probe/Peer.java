@@ -18,6 +18,8 @@ import java.util.Arrays;
  *   slow MS                  later receipts each take MS milliseconds in onReceive
  *   echo                     from now on, what arrives goes back to its sender
  *   ping INSTANCE N SIZE     N round trips to an echoing instance: "ping MICROSECONDS"
+ *   sendmany INSTANCE N SIZE N objects of that serialised size, one array sent N times
+ *   drain MS                 flush(MS): "drained RESULT DROPPED-SO-FAR"
  */
 public class Peer {
     static volatile int slowMs = 0;
@@ -57,6 +59,17 @@ public class Peer {
                 case "sendfirst": Instances.sendObject(bytes(Integer.parseInt(w[1]))); say("sent"); break;
                 case "note": Instances.sendObject(Integer.parseInt(w[1]), new Note(w[2])); say("sent"); break;
                 case "bad": Instances.sendObject(Integer.parseInt(w[1]), new Unsendable()); say("sent"); break;
+                case "sendmany": {
+                    byte[] payload = bytes(Integer.parseInt(w[3]));
+                    for (int i = Integer.parseInt(w[2]); i > 0; i--) Instances.sendObject(Integer.parseInt(w[1]), payload);
+                    say("sent");
+                    break;
+                }
+                case "drain": {
+                    boolean all = Instances.flush(Long.parseLong(w[1]));
+                    say("drained " + all + " " + Instances.droppedMessages());
+                    break;
+                }
                 case "slow": slowMs = Integer.parseInt(w[1]); say("slow"); break;
                 case "echo": echo = true; say("echo"); break;
                 case "ping": {

@@ -203,8 +203,12 @@ class InstancesTest(PeerCase):
             self.assertLess(time.monotonic() - killed, 1.0, "no new owner within a second")
             time.sleep(0.02)
         new_owner = {second.pid: second, third.pid: third}[int(second.value("first"))]
+        # The killed owner left its liveness file; the next start removes it, no one else's.
+        dead_file = user_folder() / f"live.{os.stat('/proc/self/ns/pid').st_ino}.{owner.pid}"
+        self.assertTrue(dead_file.exists(), dead_file)
         fourth = self.peer(program)
         self.assertEqual(int(fourth.value("first")), new_owner.pid)
+        self.assertFalse(dead_file.exists(), dead_file)
         everyone = [second, third, fourth]
         for sender in everyone:
             for receiver in everyone:

@@ -9,6 +9,8 @@
 // "live.<pid namespace>.<pid>" in the per-user folder for as long as it lives. A pid counts as a
 // live instance only while that lock is held, so a dead instance whose pid was taken by another
 // process (of any user) is dead, and a process of another user can never hold a file there.
+// The files of instances that died without clean-up are removed by the next start.
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <linux/futex.h>
@@ -96,9 +98,47 @@ std::mutex livenessLock;
 Liveness* liveness = nullptr;
 
 void RemoveOwnLiveFile() {
-    // Only the holder removes its file: a reader that removed a free one could strand a new
-    // process of that pid, which may just have opened it, on a file nobody can find.
+    // Removed while still locked, so a new process of this pid never keeps a lock on a file
+    // nobody can find (it checks that the name still shows the file it locked).
     if (liveness != nullptr && liveness->own >= 0) unlinkat(liveness->folder, liveness->ownName.c_str(), 0);
+}
+
+// True when `fd` is the file that `name` in `folder` names now (not one removed meanwhile).
+bool StillNamed(int folder, const std::string& name, int fd) {
+    struct stat held {}, named {};
+    return fstat(fd, &held) == 0 && fstatat(folder, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+           held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+}
+
+// This process's liveness lock. A file a dead process of our pid left may be there, briefly
+// locked by a prober or a sweeper, who may also remove it between our open and our lock: the
+// lock counts only on the file the name still shows, so those cases are tried again.
+posix::UniqueFd TakeOwnLiveFile(int folder, const std::string& name) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        int error = 0;
+        posix::UniqueFd fd = posix::OpenPrivateFile(folder, name, error);
+        if (!fd) return fd;
+        if (flock(fd.get(), LOCK_EX | LOCK_NB) == 0 && StillNamed(folder, name, fd.get())) return fd;
+        Pause(1000);  // others hold such a file for a few system calls
+    }
+    return posix::UniqueFd();
+}
+
+// Removes the files of instances that ended without clean-up (killed, crashed), whose lock
+// nobody holds any more; a look at a bounded number of entries per start.
+void SweepDeadLiveFiles(int folder, const std::string& own) {
+    DIR* dir = fdopendir(fcntl(folder, F_DUPFD_CLOEXEC, 0));
+    if (dir == nullptr) return;
+    int looked = 0;
+    for (dirent* entry = readdir(dir); entry != nullptr && looked < 4096; entry = readdir(dir), ++looked) {
+        const std::string name = entry->d_name;
+        if (name.rfind("live.", 0) != 0 || name == own) continue;
+        posix::UniqueFd fd(openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        if (fd && flock(fd.get(), LOCK_EX | LOCK_NB) == 0 && StillNamed(folder, name, fd.get())) {
+            unlinkat(folder, name.c_str(), 0);  // still locked by us: nobody can have taken it
+        }
+    }
+    closedir(dir);
 }
 
 const Liveness& TheLiveness() {
@@ -109,10 +149,11 @@ const Liveness& TheLiveness() {
     posix::UniqueFd folder = posix::OpenUserFolder(error);
     if (!folder) return *liveness;
     liveness->ownName = LiveName(static_cast<std::uint32_t>(getpid()));
-    posix::UniqueFd own = posix::OpenPrivateFile(folder.get(), liveness->ownName, error);
-    if (own && flock(own.get(), LOCK_EX | LOCK_NB) == 0) {
+    posix::UniqueFd own = TakeOwnLiveFile(folder.get(), liveness->ownName);
+    if (own) {
         liveness->own = own.release();
         std::atexit(RemoveOwnLiveFile);
+        SweepDeadLiveFiles(folder.get(), liveness->ownName);
     }
     liveness->folder = folder.release();
     return *liveness;

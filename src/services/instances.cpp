@@ -141,6 +141,19 @@ void InstanceManager::PublishOwnObjects() {
     adoptedEvent_ = eventValue;
 }
 
+// Asked on every wake-up, so the answer is reused for a moment: a dead owner is replaced a few
+// milliseconds later, and a chunk costs no look at the owner's liveness.
+bool InstanceManager::OwnerAlive(std::uint32_t owner) {
+    if (owner == 0) return false;
+    const std::uint64_t now = sync_->NowMs();
+    if (ownerChecked_.checkedMs != 0 && ownerChecked_.ticket == owner && now - ownerChecked_.checkedMs < kLivenessCacheMs) {
+        return ownerChecked_.alive;
+    }
+    const bool alive = (owner == knownOwnerPid_ && sync_->OwnerActive()) || sync_->IsAlive(owner);
+    ownerChecked_ = Watched{owner, now, now == 0 ? 1 : now, alive};
+    return alive;
+}
+
 void InstanceManager::EnsureOwner() {
     // Two rounds: a compare-and-swap lost to another instance is settled by looking again.
     for (int round = 0; round < 2; ++round) {
@@ -153,9 +166,7 @@ void InstanceManager::EnsureOwner() {
             }
             return;
         }
-        const bool ownerAlive = owner != 0 && ((owner == knownOwnerPid_ && sync_->OwnerActive()) ||
-                                               sync_->IsAlive(owner));
-        if (!ownerAlive) {
+        if (!OwnerAlive(owner)) {
             if (!Swap(block_->ownerPid, owner, ownPid_)) continue;
             // Objects held from the old owner are the ones everyone shares, so they are
             // published again; a process that never had any makes new ones, and every other

@@ -157,6 +157,7 @@ private:
         bool alive = true;
     };
 
+    bool OwnerAlive(std::uint32_t owner);
     void Register();
     void PruneTable();
     void PublishOwnObjects();
@@ -180,6 +181,7 @@ private:
     std::unique_ptr<platform::InstanceSync> sync_;
     std::uint32_t ownPid_ = 0;
     std::uint32_t knownOwnerPid_ = 0;
+    Watched ownerChecked_;  // the last liveness answer about the owner; `ticket` holds its pid
     std::uint64_t adoptedMutex_ = 0;
     std::uint64_t adoptedEvent_ = 0;
     std::int32_t lastGeneration_ = 0;

@@ -35,7 +35,11 @@ protected:
         return *nodes_.back();
     }
 
-    void Kill(Node& node) { world_.alive.erase(node.manager->OwnPid()); }
+    // Time passes with a death, as it does outside: liveness answers are reused for a moment.
+    void Kill(Node& node) {
+        world_.alive.erase(node.manager->OwnPid());
+        world_.now += 50;
+    }
     bool Alive(const Node& node) const { return world_.alive.count(node.manager->OwnPid()) != 0; }
     void Serve(std::uint32_t pid) {
         for (std::uint32_t& slot : Block().servingPids) {

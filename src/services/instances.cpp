@@ -380,7 +380,11 @@ bool InstanceManager::ServiceOnce(ReceivedMessage& completed, std::size_t heldBy
     const std::uint64_t ticket = Load(block_->chunkTicket);
     const std::uint32_t dest = TicketDest(ticket);
     const bool held = claimant != 0 || busy != 0;  // busy alone: a claim by a published-procedure copy
-    if (held && dest == ownPid_) {
+    if (claimant != 0 && busy == 0 && dest != 0) {
+        // A copy that knows nothing of `claimant` took (or dropped) the chunk by clearing `busy`
+        // alone; the claim it leaves is finished here, and the chunk counts as taken.
+        changed = Swap(block_->chunkTicket, ticket, EmptiedTicket(ticket)) && Swap(block_->claimant, claimant, 0u);
+    } else if (held && dest == ownPid_) {
         // Taken only while there is room; otherwise it waits, and its sender's patience decides.
         if (pendingBytes_ + heldBytes + kChunkBytes <= kMaxReceivedBytes) {
             complete = ConsumeChunk(ticket, completed);
@@ -446,9 +450,10 @@ bool InstanceManager::TryClaimArea() {
     if (Load(block_->claimant) != 0 || Load(block_->busy) != 0) return false;
     SharedLock lock(*sync_);
     // Copies that follow the published procedure claim by `busy` under the same lock.
-    if (Load(block_->busy) != 0) return false;
-    if (!Swap(block_->claimant, 0u, ownPid_)) return false;
+    if (Load(block_->busy) != 0 || Load(block_->claimant) != 0) return false;
+    // Emptied before the claim shows: a claim with a destination and no `busy` is a taken chunk.
     Store(block_->chunkTicket, EmptiedTicket(Load(block_->chunkTicket)));
+    if (!Swap(block_->claimant, 0u, ownPid_)) return false;
     Store(block_->busy, 1);
     return true;
 }

@@ -375,9 +375,11 @@ bool InstanceManager::ServiceOnce(ReceivedMessage& completed, std::size_t heldBy
     SettleInFlight();
     bool changed = false;
     bool complete = false;
-    const std::uint32_t claimant = Load(block_->claimant);
-    const std::int32_t busy = Load(block_->busy);
+    // The ticket first: a chunk is written after its claim, so the claim read afterwards is the
+    // filled chunk's own or a later state, never an earlier one that would make it look unheld.
     const std::uint64_t ticket = Load(block_->chunkTicket);
+    const std::int32_t busy = Load(block_->busy);
+    const std::uint32_t claimant = Load(block_->claimant);
     const std::uint32_t dest = TicketDest(ticket);
     const bool held = claimant != 0 || busy != 0;  // busy alone: a claim by a published-procedure copy
     if (claimant != 0 && busy == 0 && dest != 0) {
@@ -401,6 +403,7 @@ bool InstanceManager::ServiceOnce(ReceivedMessage& completed, std::size_t heldBy
         if (watched_.ticket != ticket) watched_ = Watched{ticket, now, 0, true};
         if (now - watched_.firstSeenMs >= kLegacyClaimMs && Load(block_->chunkTicket) == ticket) {
             changed = Swap(block_->busy, busy, 0);
+            watched_ = Watched{};  // the next claim may show the same ticket: it gets its own time
         }
     } else if (dest != 0) {
         // A filled chunk nobody holds is no chunk: left by a corrupt block, never by a sender.

@@ -540,9 +540,9 @@ class NativeInstancesTest(PeerCase):
         program = self.program(target, f"{target.name}-published")
         launcher = self.peer(target, program)
         copy = self.peer(target, program, "--published")
-        for sender, receiver in [(copy, launcher), (launcher, copy), (copy, launcher)]:
+        for step, (sender, receiver) in enumerate([(copy, launcher), (launcher, copy), (copy, launcher)]):
             expected = self.send(sender, receiver.pid, 3000)
-            self.assertEqual(receiver.received(30), expected)
+            self.assertEqual(receiver.received(30), expected, f"step {step}")
         # The copy holds an empty claim while the launcher has a message to write.
         copy.send(f"send {launcher.pid} 1500 1500")
         time.sleep(0.3)

@@ -162,7 +162,8 @@ private:
                 const std::int32_t index = Get(block_.chunkIndex);
                 const std::int32_t last = Get(block_.lastChunkIndex);
                 const std::int32_t length = std::min<std::int32_t>(Get(block_.chunkLength), vxo::kChunkBytes);
-                auto& bytes = pending[{sender, Get(block_.messageId)}];
+                const std::pair<std::uint32_t, std::uint32_t> key{sender, Get(block_.messageId)};
+                auto& bytes = pending[key];
                 if (index == 0) bytes.clear();
                 if (length > 0) bytes.insert(bytes.end(), block_.chunkData, block_.chunkData + length);
                 Put(block_.busy, 0);
@@ -170,7 +171,7 @@ private:
                 if (index == last) {
                     Say("recv " + std::to_string(sender) + " " + std::to_string(bytes.size()) + " " +
                         std::to_string(Hash(bytes)));
-                    pending.erase({sender, Get(block_.messageId)});
+                    pending.erase(key);
                 }
                 continue;
             }

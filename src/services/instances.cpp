@@ -424,6 +424,8 @@ void InstanceManager::SettleInFlight() {
     // wrote droppedTicket (on a drop) before it freed the area.
     if (!inFlight_.active || Load(block_->claimant) == ownPid_) return;
     const bool dropped = Load(block_->droppedTicket) == inFlight_.ticket;
+    // Counted before the message settles: a Flush that sees it settled sees the drop too.
+    if (dropped) MessageDropped(inFlight_.destPid, inFlight_.messageBytes);
     {
         std::lock_guard<std::mutex> lock(queueLock_);
         // The rest of a message whose chunk was dropped goes at once: it cannot arrive whole.
@@ -440,7 +442,6 @@ void InstanceManager::SettleInFlight() {
     }
     if (deaf_.size() >= kMaxDeaf) deaf_.clear();
     deaf_[inFlight_.destPid] = true;
-    MessageDropped(inFlight_.destPid, inFlight_.messageBytes);
 }
 
 void InstanceManager::MessageDropped(std::uint32_t destPid, std::size_t bytes) {

@@ -386,12 +386,18 @@ bool InstanceManager::ServiceOnce(ReceivedMessage& completed, std::size_t heldBy
     SettleInFlight();
     bool changed = false;
     bool complete = false;
-    const std::uint32_t claimant = Load(block_->claimant);
-    const std::int32_t busy = Load(block_->busy);
+    // The ticket first: a chunk is written after its claim, so the claim read afterwards is the
+    // filled chunk's own or a later state, never an earlier one that would make it look unheld.
     const std::uint64_t ticket = Load(block_->chunkTicket);
+    const std::int32_t busy = Load(block_->busy);
+    const std::uint32_t claimant = Load(block_->claimant);
     const std::uint32_t dest = TicketDest(ticket);
     const bool held = claimant != 0 || busy != 0;  // busy alone: a claim by a published-procedure copy
-    if (held && dest == ownPid_) {
+    if (claimant != 0 && busy == 0 && dest != 0) {
+        // A copy that knows nothing of `claimant` took (or dropped) the chunk by clearing `busy`
+        // alone; the claim it leaves is finished here, and the chunk counts as taken.
+        changed = Swap(block_->chunkTicket, ticket, EmptiedTicket(ticket)) && Swap(block_->claimant, claimant, 0u);
+    } else if (held && dest == ownPid_) {
         // Taken only while there is room; otherwise it waits, and its sender's patience decides.
         if (pendingBytes_ + heldBytes + kChunkBytes <= kMaxReceivedBytes) {
             complete = ConsumeChunk(ticket, completed);
@@ -408,6 +414,7 @@ bool InstanceManager::ServiceOnce(ReceivedMessage& completed, std::size_t heldBy
         if (watched_.ticket != ticket) watched_ = Watched{ticket, now, 0, true};
         if (now - watched_.firstSeenMs >= kLegacyClaimMs && Load(block_->chunkTicket) == ticket) {
             changed = Swap(block_->busy, busy, 0);
+            watched_ = Watched{};  // the next claim may show the same ticket: it gets its own time
         }
     } else if (dest != 0) {
         // A filled chunk nobody holds is no chunk: left by a corrupt block, never by a sender.
@@ -428,6 +435,8 @@ void InstanceManager::SettleInFlight() {
     // wrote droppedTicket (on a drop) before it freed the area.
     if (!inFlight_.active || Load(block_->claimant) == ownPid_) return;
     const bool dropped = Load(block_->droppedTicket) == inFlight_.ticket;
+    // Counted before the message settles: a Flush that sees it settled sees the drop too.
+    if (dropped) MessageDropped(inFlight_.destPid, inFlight_.messageBytes);
     {
         std::lock_guard<std::mutex> lock(queueLock_);
         // The rest of a message whose chunk was dropped goes at once: it cannot arrive whole.
@@ -444,7 +453,6 @@ void InstanceManager::SettleInFlight() {
     }
     if (deaf_.size() >= kMaxDeaf) deaf_.clear();
     deaf_[inFlight_.destPid] = true;
-    MessageDropped(inFlight_.destPid, inFlight_.messageBytes);
 }
 
 void InstanceManager::MessageDropped(std::uint32_t destPid, std::size_t bytes) {
@@ -457,9 +465,10 @@ bool InstanceManager::TryClaimArea() {
     if (Load(block_->claimant) != 0 || Load(block_->busy) != 0) return false;
     SharedLock lock(*sync_);
     // Copies that follow the published procedure claim by `busy` under the same lock.
-    if (Load(block_->busy) != 0) return false;
-    if (!Swap(block_->claimant, 0u, ownPid_)) return false;
+    if (Load(block_->busy) != 0 || Load(block_->claimant) != 0) return false;
+    // Emptied before the claim shows: a claim with a destination and no `busy` is a taken chunk.
     Store(block_->chunkTicket, EmptiedTicket(Load(block_->chunkTicket)));
+    if (!Swap(block_->claimant, 0u, ownPid_)) return false;
     Store(block_->busy, 1);
     return true;
 }

@@ -151,7 +151,7 @@ private:
     };
     // The filled chunk this process is watching wait for its destination.
     struct Watched {
-        std::uint64_t ticket = 0;
+        std::uint64_t ticket = ~std::uint64_t{0};  // none: a fresh block's first claim is (0, 0)
         std::uint64_t firstSeenMs = 0;
         std::uint64_t checkedMs = 0;
         bool alive = true;

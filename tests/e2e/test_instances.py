@@ -58,7 +58,8 @@ class Peer:
                 pass
 
     REPLIES = {"self": "self ", "first": "first ", "list": "list ", "flush": "flushed ", "slow": "slow",
-               "quit": "bye", "fill": "filled", "echo": "echo", "drain": "drained "}
+               "quit": "bye", "fill": "filled", "echo": "echo", "drain": "drained ",
+               "cpu": "cpu "}
 
     def ask(self, command, timeout=20):
         self.send(command)
@@ -523,6 +524,51 @@ class NativeInstancesTest(PeerCase):
                 self.assertEqual(first.received(30), expected)
                 for peer in (first, second, alone):
                     self.die(peer)
+
+    def owner_exits_with_still_active(self, target):
+        # 259 is STILL_ACTIVE on Windows: the exit code must not make a dead owner look alive.
+        program = self.program(target, f"{target.name}-259")
+        owner, b, c = (self.peer(target, program) for _ in range(3))
+        owner.send("exit 259")
+        self.assertEqual(owner.process.wait(timeout=30), 259 & 0xFF)
+        before = [int(p.value("cpu")) for p in (b, c)]
+        time.sleep(3)
+        spent = [int(p.value("cpu")) - was for p, was in zip((b, c), before)]
+        self.assertLess(max(spent), 300, f"processor ms over 3 s: {spent}")
+        self.assertIn(int(b.value("first")), (b.pid, c.pid))
+        d = self.peer(target, program)
+        new_owner = {b.pid: b, c.pid: c}[int(d.value("first"))]
+        expected = self.send(d, 0, 2000)
+        self.assertEqual(new_owner.received(30), expected)
+
+    def copy_of_the_published_procedure(self, target):
+        # A copy that claims by `busy` alone, without `claimant`, in both directions.
+        program = self.program(target, f"{target.name}-published")
+        launcher = self.peer(target, program)
+        copy = self.peer(target, program, "--published")
+        for step, (sender, receiver) in enumerate([(copy, launcher), (launcher, copy), (copy, launcher)]):
+            expected = self.send(sender, receiver.pid, 3000)
+            self.assertEqual(receiver.received(30), expected, f"step {step}")
+        # The copy holds an empty claim while the launcher has a message to write.
+        copy.send(f"send {launcher.pid} 1500 1500")
+        time.sleep(0.3)
+        expected = self.send(launcher, copy.pid, 2500)
+        _, digest, area = copy.expect("sent ").split()
+        self.assertEqual(area, "intact")
+        self.assertEqual(copy.received(30), expected)
+        self.assertEqual(launcher.received(30), (copy.pid, f"1500 {digest}"))
+
+    def test_the_windows_backend_with_odd_peers(self):
+        for target in available_targets():
+            for scenario in (self.owner_exits_with_still_active, self.copy_of_the_published_procedure):
+                if target.name != "windows" and scenario == self.owner_exits_with_still_active:
+                    continue  # exit codes are 8 bits there
+                with self.subTest(target=target.name, scenario=scenario.__name__):
+                    try:
+                        scenario(target)
+                    finally:
+                        self.tearDown()
+                        self.setUp()
 
     def test_messages_survive_instances_killed_at_random(self):
         # Five instances talk while some are killed and replaced: no deadlock, every message

@@ -44,7 +44,10 @@ public:
     void CloseObjects() override { mutex_ = event_ = 0; }
     std::uintptr_t Lock(std::uint32_t) override { return static_cast<std::uintptr_t>(mutex_); }
     void Unlock(std::uintptr_t) override {}
-    void Pulse() override { ++*world_.generation; }
+    // Wraps like the real counter: a block may hold any value there.
+    void Pulse() override {
+        *world_.generation = static_cast<std::int32_t>(static_cast<std::uint32_t>(*world_.generation) + 1u);
+    }
     void Wait(std::int32_t, std::uint32_t) override {}
     void Interrupt() override {}
     std::uint64_t NowMs() override { return world_.now; }

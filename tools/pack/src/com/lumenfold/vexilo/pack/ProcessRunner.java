@@ -45,6 +45,10 @@ final class ProcessRunner {
     private static final java.util.Set<Process> RUNNING = java.util.Collections.newSetFromMap(
             new java.util.concurrent.ConcurrentHashMap<Process, Boolean>());
 
+    /** Guards RUNNING against a start racing endAll; once ended, no tool starts any more. */
+    private static final Object STARTS = new Object();
+    private static boolean ended;
+
     private final long timeoutSeconds;
 
     ProcessRunner(long timeoutSeconds) {
@@ -62,12 +66,17 @@ final class ProcessRunner {
         }
         String tool = command.get(0);
         Process process;
-        try {
-            process = builder.start();
-        } catch (IOException e) {
-            throw new PackException("cannot run " + tool + ": " + e.getMessage());
+        synchronized (STARTS) {
+            if (ended) {
+                throw new PackException("interrupted");
+            }
+            try {
+                process = builder.start();
+            } catch (IOException e) {
+                throw new PackException("cannot run " + tool + ": " + e.getMessage());
+            }
+            RUNNING.add(process);
         }
-        RUNNING.add(process);
         try {
             return collect(process, tool);
         } finally {
@@ -77,7 +86,12 @@ final class ProcessRunner {
 
     /** Ends every tool still running (from a shutdown hook), waiting a bounded time for each. */
     static void endAll() {
-        for (Process p : RUNNING.toArray(new Process[0])) {
+        Process[] running;
+        synchronized (STARTS) {
+            ended = true;
+            running = RUNNING.toArray(new Process[0]);
+        }
+        for (Process p : running) {
             p.destroyForcibly();
             try {
                 p.waitFor(10, TimeUnit.SECONDS);

@@ -25,15 +25,21 @@ final class StagingFolder implements Closeable {
 
     private final Path dir;
     private final Thread cleanup;
+    private volatile boolean created;
     private volatile boolean done;
 
     private StagingFolder(Path dir) {
         this.dir = dir;
         this.cleanup = new Thread(() -> {
-            if (!done) {
-                // A tool still writing into the folder would recreate what is being deleted.
+            if (created && !done) {
+                // A tool still writing into the folder would recreate what is being deleted; with
+                // the tools ended and no new one started, the command fails and removes the
+                // folder itself. Only if it does not within a few seconds is it removed here.
                 ProcessRunner.endAll();
-                deleteTree(dir);
+                awaitClose(this);
+                if (!done) {
+                    removeWhileWritten(dir);
+                }
             }
         });
     }
@@ -51,15 +57,25 @@ final class StagingFolder implements Closeable {
         for (int attempt = 0; ; attempt++) {
             Path candidate = parent.resolve("." + absolute.getFileName() + "."
                     + Long.toUnsignedString(RANDOM.nextLong(), 36) + ".tmp");
+            // The clean-up is registered before the folder exists: an interruption right after
+            // it is made must find a hook that removes it (registering can take milliseconds).
+            StagingFolder staging = new StagingFolder(candidate);
             try {
-                StagingFolder staging = new StagingFolder(Files.createDirectory(candidate));
                 Runtime.getRuntime().addShutdownHook(staging.cleanup);
+            } catch (IllegalStateException e) {
+                throw new PackException("interrupted");
+            }
+            try {
+                Files.createDirectory(candidate);
+                staging.created = true;
                 return staging;
             } catch (FileAlreadyExistsException e) {
+                staging.removeHook();  // someone else's: never deleted
                 if (attempt + 1 >= NAME_ATTEMPTS) {
                     throw new PackException("cannot create a work folder beside " + target);
                 }
             } catch (IOException e) {
+                staging.removeHook();
                 throw new PackException("cannot create a work folder beside " + target + ": " + Inputs.reason(e));
             }
         }
@@ -132,6 +148,37 @@ final class StagingFolder implements Closeable {
             Runtime.getRuntime().removeShutdownHook(cleanup);
         } catch (IllegalStateException ignored) {
             // shutting down already: the hook finds the folder gone or removes it
+        }
+    }
+
+    private static void awaitClose(StagingFolder staging) {
+        for (int waited = 0; waited < 5000 && !staging.done; waited += 20) {
+            try {
+                Thread.sleep(20);
+            } catch (InterruptedException e) {
+                Thread.currentThread().interrupt();
+                return;
+            }
+        }
+    }
+
+    /**
+     * Deletes the folder at shutdown, while the command's own thread may still be writing into
+     * it (the runtime stops that thread only once the hooks are done): deleted again until it
+     * stays gone for a moment, a bounded number of times.
+     */
+    private static void removeWhileWritten(Path folder) {
+        for (int attempt = 0; attempt < 40; attempt++) {
+            deleteTree(folder);
+            try {
+                Thread.sleep(25);
+            } catch (InterruptedException e) {
+                Thread.currentThread().interrupt();
+                return;
+            }
+            if (!Files.exists(folder, LinkOption.NOFOLLOW_LINKS)) {
+                return;
+            }
         }
     }
 

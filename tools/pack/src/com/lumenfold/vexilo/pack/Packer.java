@@ -183,7 +183,7 @@ final class Packer {
     }
 
     /** Null when running from loose classes: then there are simply no companion classes. */
-    private static Path packerJar() {
+    static Path packerJar() {
         try {
             CodeSource code = Packer.class.getProtectionDomain().getCodeSource();
             Path path = code == null ? null : Paths.get(code.getLocation().toURI());

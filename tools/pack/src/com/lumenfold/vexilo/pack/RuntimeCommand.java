@@ -2,7 +2,6 @@ package com.lumenfold.vexilo.pack;
 
 import java.io.IOException;
 import java.io.PrintStream;
-import java.net.URISyntaxException;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.FileVisitResult;
 import java.nio.file.Files;
@@ -12,7 +11,6 @@ import java.nio.file.Paths;
 import java.nio.file.SimpleFileVisitor;
 import java.nio.file.StandardCopyOption;
 import java.nio.file.attribute.BasicFileAttributes;
-import java.security.CodeSource;
 import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.List;
@@ -276,7 +274,7 @@ final class RuntimeCommand implements Commands.Command {
 
     /** Copies the companion classes out of vexilo-pack.jar so jdeps sees what they use. */
     private static boolean extractCompanion(Path into) throws PackException {
-        Path jar = packerJar();
+        Path jar = Packer.packerJar();
         if (jar == null) {
             return false;
         }
@@ -296,16 +294,6 @@ final class RuntimeCommand implements Commands.Command {
             throw new PackException("cannot read the companion classes in " + jar + ": " + Inputs.reason(e));
         }
         return any;
-    }
-
-    private static Path packerJar() {
-        try {
-            CodeSource code = RuntimeCommand.class.getProtectionDomain().getCodeSource();
-            Path path = code == null ? null : Paths.get(code.getLocation().toURI());
-            return path != null && Files.isRegularFile(path) ? path : null;
-        } catch (URISyntaxException | RuntimeException e) {
-            return null;
-        }
     }
 
     /** An existing --out is only replaced when it is empty or a runtime image (never a user's folder). */
